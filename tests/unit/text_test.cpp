@@ -1,0 +1,36 @@
+#include "core/text.h"
+
+#include <gtest/gtest.h>
+
+namespace korvex {
+namespace {
+
+TEST(Text, Utf8RoundTripsEveryCodePointClass) {
+  const Text samples[] = {u"", u"abc", u"Gr\u00FC\u00DFe", u"\u20AC", u"\U0001F600", u"\uFFFF"};
+  for (const Text& sample : samples) {
+    SCOPED_TRACE(ToUtf8(sample));
+    EXPECT_EQ(FromUtf8(ToUtf8(sample)), sample);
+  }
+}
+
+TEST(Text, MalformedUtf8BecomesReplacementCharacter) {
+  EXPECT_EQ(FromUtf8("a\xC3"), u"a\uFFFD");
+  EXPECT_EQ(FromUtf8("\xC3(x"), u"\uFFFD(x");
+  EXPECT_EQ(FromUtf8("\xC0\x80"), u"\uFFFD");  // overlong NUL
+}
+
+TEST(Text, AnsiCodePageKeepsLatin1AndReplacesTheRest) {
+  EXPECT_EQ(ToAnsi(u"\u00E4b"), "\xE4" "b");
+  EXPECT_EQ(ToAnsi(u"\u4E2D"), "?");
+  EXPECT_EQ(FromAnsi("\xE4" "b"), u"\u00E4b");
+}
+
+TEST(Text, FormatFillsPlaceholdersInOrder) {
+  EXPECT_EQ(Format(u"Fehler beim Setzen der Daten f\u00FCr '%s'", {u"Passwort"}),
+            u"Fehler beim Setzen der Daten f\u00FCr 'Passwort'");
+  EXPECT_EQ(Format(u"Socket-Fehler # %d%s", {u"10061", u"x"}), u"Socket-Fehler # 10061x");
+  EXPECT_EQ(Format(u"100%% %s", {}), u"100% ");
+}
+
+}  // namespace
+}  // namespace korvex
