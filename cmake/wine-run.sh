@@ -3,7 +3,7 @@
 # The prefix is made on first use (without Mono and Gecko), and a persistent wineserver keeps
 # later starts fast.
 set -euo pipefail
-prefix=$1
+prefix=$(realpath -m "$1")
 shift
 
 export WINEPREFIX=$prefix
