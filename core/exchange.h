@@ -14,6 +14,25 @@ namespace korvex {
 
 inline constexpr char16_t kUpdateSucceeded[] = u"IP-Update erfolgreich";
 inline constexpr char16_t kUpdateFailed[] = u"IP-Update fehlgeschlagen";
+// The word in an update answer that means success, and the value UpdateAnswer then takes.
+inline constexpr char16_t kUpdateOk[] = u"OK";
+
+// Percent-encodes a query value: UTF-8, with the RFC 3986 unreserved characters (ASCII letters,
+// digits, "-", ".", "_", "~") left as they are. A raw "&", "#" or blank would split or cut the
+// query, and characters above 127 would reach the service as "?".
+Text PercentEncode(TextView value);
+
+// "/update.php?user=...&password=...&host=..." and the setup dialog's host list
+// "/userhosts.php?user=...&password=...", each value percent-encoded. `base` is the scheme and
+// service host, e.g. "https://127.0.0.1:8080".
+Text UpdateURL(TextView base, TextView user, TextView password, TextView host);
+Text HostListURL(TextView base, TextView user, TextView password);
+
+// True when "OK" stands in the answer as a whole word: not next to a letter or digit. Letters
+// include non-ASCII ones ("ÄOK" is no success); characters U+0080..U+00BF, the signs U+00D7 and
+// U+00F7, general punctuation U+2000..U+206F, the ideographic space and the byte-order mark
+// separate words like ASCII punctuation does.
+bool IsOkAnswer(TextView answer);
 
 // How a program tells the outcome of an update: the client as a notification, the service as
 // its log line. A failure it throws leaves UpdateIP.
