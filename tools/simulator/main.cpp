@@ -1,0 +1,346 @@
+// korvex-sim: a local stand-in for the address service, for tests, the demo and the benchmark.
+// It listens on 127.0.0.1 only, over HTTP and (with a certificate) HTTPS, keeps accounts with
+// their host names and the last address of each host, and logs every request as a JSON line.
+
+#include <httplib.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr char kListenAddress[] = "127.0.0.1";
+constexpr char kBadAuth[] = "badauth";
+constexpr char kNoHost[] = "nohost";
+constexpr char kUpdateOk[] = "OK";
+// The host list starts with two lines that the setup dialog skips.
+constexpr char kHostListHead[] = "Korvex-Simulator<br>Hostnamen:";
+constexpr char kLineBreak[] = "<br>";
+
+const char kUsage[] =
+    "usage: korvex-sim [options]\n"
+    "  --account USER:PASSWORD:HOST[,HOST...]  an account (repeatable; the password may hold ':')\n"
+    "  --accounts FILE     one account per line in the same form; '#' starts a comment\n"
+    "  --http-port N       port for HTTP (0 = any free one; default 0)\n"
+    "  --https-port N      port for HTTPS (0 = any free one; default 0); needs --cert and --key\n"
+    "  --cert FILE --key FILE   server certificate and key (PEM) for HTTPS\n"
+    "  --port-file FILE    written once both ports listen: lines 'http=N' and 'https=N'\n"
+    "  --log FILE          every request as one JSON line\n"
+    "  --state FILE        the host table ('host address' lines), rewritten after every update\n"
+    "  --files DIR         DIR/softwareupdate.txt answers /softwareupdate.php, DIR/updates/ holds\n"
+    "                      the files of /updates/NAME\n"
+    "  --update-answer T   the answer of a successful update (default OK)\n"
+    "  --set-cookie        answer every request with a Set-Cookie, to follow cookies in the log\n"
+    "Stops on SIGTERM or SIGINT.\n";
+
+struct Account {
+  std::string password;
+  std::vector<std::string> hosts;
+};
+
+struct Options {
+  std::map<std::string, Account> accounts;
+  int httpPort = 0;
+  int httpsPort = 0;
+  std::string cert, key, portFile, logFile, stateFile, filesDir;
+  std::string updateAnswer = kUpdateOk;
+  bool setCookie = false;
+};
+
+[[noreturn]] void Fail(const std::string& message) {
+  std::cerr << "korvex-sim: " << message << "\n";
+  std::exit(2);
+}
+
+void AddAccount(Options& options, const std::string& spec) {
+  const auto first = spec.find(':');
+  const auto last = spec.rfind(':');
+  if (first == std::string::npos || first == last) Fail("bad account '" + spec + "'");
+  Account account;
+  account.password = spec.substr(first + 1, last - first - 1);
+  std::stringstream hosts(spec.substr(last + 1));
+  for (std::string host; std::getline(hosts, host, ',');) {
+    if (!host.empty()) account.hosts.push_back(host);
+  }
+  options.accounts[spec.substr(0, first)] = account;
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Fail(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--account") {
+      AddAccount(options, value());
+    } else if (arg == "--accounts") {
+      std::ifstream in(value());
+      if (!in) Fail("cannot read the accounts file");
+      for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] != '#') AddAccount(options, line);
+      }
+    } else if (arg == "--http-port") {
+      options.httpPort = std::stoi(value());
+    } else if (arg == "--https-port") {
+      options.httpsPort = std::stoi(value());
+    } else if (arg == "--cert") {
+      options.cert = value();
+    } else if (arg == "--key") {
+      options.key = value();
+    } else if (arg == "--port-file") {
+      options.portFile = value();
+    } else if (arg == "--log") {
+      options.logFile = value();
+    } else if (arg == "--state") {
+      options.stateFile = value();
+    } else if (arg == "--files") {
+      options.filesDir = value();
+    } else if (arg == "--update-answer") {
+      options.updateAnswer = value();
+    } else if (arg == "--set-cookie") {
+      options.setCookie = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      std::exit(0);
+    } else {
+      std::cerr << kUsage;
+      Fail("unknown option " + arg);
+    }
+  }
+  if (options.cert.empty() != options.key.empty()) Fail("--cert and --key go together");
+  return options;
+}
+
+std::string JsonString(const std::string& value) {
+  std::string out = "\"";
+  for (const char c : value) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// Writes a file whole under a temporary name first, so that a reader never sees half of it.
+void WriteWhole(const std::string& path, const std::string& content) {
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  std::filesystem::rename(temporary, path);
+}
+
+bool ReadWhole(const std::filesystem::path& path, std::string& content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+class AddressService {
+ public:
+  explicit AddressService(Options options) : options_(std::move(options)) {
+    if (!options_.logFile.empty()) {
+      log_.open(options_.logFile, std::ios::binary | std::ios::app);
+      if (!log_) Fail("cannot open the log file");
+    }
+    WriteState();
+  }
+
+  void Mount(httplib::Server& server, const std::string& scheme) {
+    server.set_tcp_nodelay(true);
+    server.Get("/ip.php", [](const httplib::Request& request, httplib::Response& response) {
+      response.set_content(request.remote_addr, "text/plain");
+    });
+    server.Get("/update.php", [this](const httplib::Request& request, httplib::Response& response) {
+      response.set_content(Update(request), "text/plain");
+    });
+    server.Get("/userhosts.php",
+               [this](const httplib::Request& request, httplib::Response& response) {
+                 response.set_content(HostList(request), "text/html");
+               });
+    server.Get("/softwareupdate.php", [this](const httplib::Request&, httplib::Response& response) {
+      std::string list;
+      if (!options_.filesDir.empty()) {
+        ReadWhole(std::filesystem::path(options_.filesDir) / "softwareupdate.txt", list);
+      }
+      response.set_content(list, "text/plain");
+    });
+    server.Get(R"(/updates/([^/]+))",
+               [this](const httplib::Request& request, httplib::Response& response) {
+                 const std::string name = request.matches[1];
+                 std::string content;
+                 if (options_.filesDir.empty() || name.front() == '.' ||
+                     !ReadWhole(std::filesystem::path(options_.filesDir) / "updates" / name,
+                                content)) {
+                   response.status = 404;
+                   response.set_content("Not Found", "text/plain");
+                   return;
+                 }
+                 response.set_content(content, "application/octet-stream");
+               });
+    server.set_post_routing_handler([this](const httplib::Request&, httplib::Response& response) {
+      if (options_.setCookie) {
+        response.set_header("Set-Cookie", "korsim=" + std::to_string(++cookies_) + "; Path=/");
+      }
+    });
+    server.set_logger([this, scheme](const httplib::Request& request,
+                                     const httplib::Response& response) {
+      Log(scheme, request, response);
+    });
+  }
+
+ private:
+  const Account* Authenticate(const httplib::Request& request) const {
+    const auto found = options_.accounts.find(request.get_param_value("user"));
+    if (found == options_.accounts.end() ||
+        found->second.password != request.get_param_value("password")) {
+      return nullptr;
+    }
+    return &found->second;
+  }
+
+  std::string Update(const httplib::Request& request) {
+    const Account* account = Authenticate(request);
+    if (!account) return kBadAuth;
+    const std::string host = request.get_param_value("host");
+    bool known = false;
+    for (const std::string& candidate : account->hosts) known = known || candidate == host;
+    if (!known) return kNoHost;
+    std::lock_guard lock(mutex_);
+    addresses_[host] = request.remote_addr;
+    WriteState();
+    return options_.updateAnswer;
+  }
+
+  std::string HostList(const httplib::Request& request) const {
+    const Account* account = Authenticate(request);
+    if (!account) return kBadAuth;
+    std::string body = kHostListHead;
+    for (const std::string& host : account->hosts) body += kLineBreak + host;
+    return body;
+  }
+
+  // Caller holds mutex_ (or runs before the servers start).
+  void WriteState() {
+    if (options_.stateFile.empty()) return;
+    std::string content;
+    for (const auto& [user, account] : options_.accounts) {
+      for (const std::string& host : account.hosts) {
+        const auto found = addresses_.find(host);
+        content += host + " " + (found == addresses_.end() ? "-" : found->second) + "\n";
+      }
+    }
+    WriteWhole(options_.stateFile, content);
+  }
+
+  void Log(const std::string& scheme, const httplib::Request& request,
+           const httplib::Response& response) {
+    if (!log_.is_open()) return;
+    std::string line = "{\"scheme\":" + JsonString(scheme) +
+                       ",\"method\":" + JsonString(request.method) +
+                       ",\"target\":" + JsonString(request.target) +
+                       ",\"path\":" + JsonString(request.path) +
+                       ",\"version\":" + JsonString(request.version) +
+                       ",\"remote\":" + JsonString(request.remote_addr) +
+                       ",\"remote_port\":" + std::to_string(request.remote_port);
+    for (const auto& [key, value] : request.params) {
+      line += ",\"param." + key + "\":" + JsonString(value);
+    }
+    for (const auto& [name, value] : request.headers) {
+      if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+          name == "LOCAL_PORT") {
+        continue;  // the library's own bookkeeping, not received
+      }
+      line += ",\"header." + name + "\":" + JsonString(value);
+    }
+    line += ",\"status\":" + std::to_string(response.status) +
+            ",\"answer\":" + JsonString(response.body.size() <= 4096 ? response.body : "") + "}\n";
+    std::lock_guard lock(mutex_);
+    log_ << line << std::flush;
+  }
+
+  Options options_;
+  std::mutex mutex_;
+  std::ofstream log_;
+  std::map<std::string, std::string> addresses_;
+  std::atomic<int> cookies_{0};
+};
+
+int Bind(httplib::Server& server, int port, const char* what) {
+  const int bound = port == 0 ? server.bind_to_any_port(kListenAddress)
+                              : (server.bind_to_port(kListenAddress, port) ? port : -1);
+  if (bound <= 0) Fail(std::string("cannot listen for ") + what);
+  return bound;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options = ParseOptions(argc, argv);
+
+  // Block the stop signals in every thread; one thread waits for them and stops the servers.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  const Options settings = options;
+  AddressService service(std::move(options));
+
+  httplib::Server http;
+  service.Mount(http, "http");
+  const int httpPort = Bind(http, settings.httpPort, "HTTP");
+  std::unique_ptr<httplib::SSLServer> https;
+  int httpsPort = 0;
+  if (!settings.cert.empty()) {
+    https = std::make_unique<httplib::SSLServer>(settings.cert.c_str(), settings.key.c_str());
+    if (!https->is_valid()) Fail("cannot load the certificate or key");
+    service.Mount(*https, "https");
+    httpsPort = Bind(*https, settings.httpsPort, "HTTPS");
+  }
+
+  std::thread httpThread([&] { http.listen_after_bind(); });
+  std::thread httpsThread([&] {
+    if (https) https->listen_after_bind();
+  });
+  // Both sockets listen from the bind on, so a client may connect as soon as the file exists.
+  if (!settings.portFile.empty()) {
+    WriteWhole(settings.portFile, "http=" + std::to_string(httpPort) + "\nhttps=" +
+                                      std::to_string(httpsPort) + "\n");
+  }
+  std::cout << "korvex-sim: http=" << httpPort << " https=" << httpsPort << std::endl;
+
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  http.stop();
+  if (https) https->stop();
+  httpThread.join();
+  httpsThread.join();
+  return 0;
+}
