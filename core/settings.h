@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
+#include "core/registry.h"
 #include "core/text.h"
+#include "core/timer.h"
 
 namespace korvex {
 
@@ -16,5 +18,59 @@ struct UpdateSettings {
   Text Updateart;                    // "HTTPS" or "HTTP"
   Text Einstellungen;                // "Ja" once the setup dialog has saved
 };
+
+// The names of the values in the settings key.
+inline constexpr TextView kValueBenutzername = u"Benutzername";
+inline constexpr TextView kValuePasswort = u"Passwort";
+inline constexpr TextView kValueHostname = u"Hostname";
+inline constexpr TextView kValueUpdateIntervall = u"UpdateIntervall";
+inline constexpr TextView kValueUpdateart = u"Updateart";
+inline constexpr TextView kValueEinstellungen = u"Einstellungen";
+// Optional: the address service's host[:port], when it is not the compiled-in one.
+inline constexpr TextView kValueServeradresse = u"Serveradresse";
+
+inline constexpr TextView kUpdateartHttps = u"HTTPS";
+inline constexpr TextView kUpdateartHttp = u"HTTP";
+inline constexpr TextView kEinstellungenGespeichert = u"Ja";
+
+inline constexpr TextView kWriteFailedMessage = u"Fehler beim Setzen der Daten für '%s'";
+inline constexpr TextView kNotAnIntegerMessage = u"'%s' ist kein gültiger Integerwert";
+// The save refuses to store the password in a key whose access it could not restrict.
+inline constexpr TextView kSecureFailedMessage =
+    u"Fehler beim Schützen des Registrierungsschlüssels '%s'";
+
+// Stored minutes above this give more milliseconds than a signed 32-bit interval holds; they are
+// taken as this many minutes (2147460000 ms, almost 25 days). Negative minutes count as 0, which
+// stops the timer.
+inline constexpr std::int32_t kLargestIntervalMinutes = 35791;
+inline constexpr std::int32_t kMillisecondsPerMinute = 60000;
+
+// Refreshes `settings` from the key and sets the timer's interval. Never fails: a value that
+// cannot be read ends the pass silently, and every later field (and the interval, when reading
+// it or an earlier value failed) keeps what it had.
+void ReadEinstellungen(Registry& registry, UpdateSettings& settings, Timer& timer);
+
+// Index of the selected entry in the setup dialog's transport list.
+inline constexpr int kTransportHttps = 0;
+inline constexpr int kTransportHttp = 1;
+inline constexpr int kTransportNone = -1;
+
+// The setup dialog's fields, as typed.
+struct SettingsInput {
+  Text Benutzername;
+  Text Passwort;  // plain; stored encoded
+  Text Hostname;
+  int Transport = kTransportNone;
+  Text Intervall;  // minutes, as decimal text
+};
+
+// The save's write pass: Benutzername, Passwort, Hostname, Einstellungen = "Ja", Updateart (only
+// with a transport selected), UpdateIntervall, in this order. The first failure throws KorError
+// and ends the pass; the values written before it stay stored.
+void WriteEinstellungen(Registry& registry, const SettingsInput& input);
+
+// The address service's host[:port]: the value "Serveradresse" when it holds text, otherwise the
+// one built into the programs.
+Text ReadServiceHost(Registry& registry);
 
 }  // namespace korvex
