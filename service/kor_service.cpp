@@ -1,0 +1,44 @@
+#include "service/kor_service.h"
+
+#include <exception>
+#include <utility>
+
+namespace korvex {
+
+TKorService::TKorService(Parts parts)
+    : registry_(parts.registry),
+      updateTimer_(std::make_unique<IntervalTimer>(parts.timerDriver([this] { UpdateTimerTimer(); }))),
+      korHTTP_(std::move(parts.korHTTP)),
+      korSSL_(std::move(parts.korSSL)),
+      log_(parts.files, parts.clock) {
+  if (korSSL_) korHTTP_->AttachTls(korSSL_);
+  // The service relies on the handler its current client has: KorSSL until the first lookup.
+  exchange_ = std::make_unique<AddressExchange>(*korHTTP_, std::move(parts.lookup),
+                                                std::move(parts.serviceHost),
+                                                /*attachTlsForUpdate=*/false);
+}
+
+TKorService::~TKorService() = default;
+
+void TKorService::ServiceStart(bool& started) {
+  ReadEinstellungen();
+  updateTimer_->SetEnabled(true);
+  started = true;
+}
+
+void TKorService::UpdateTimerTimer() {
+  ReadEinstellungen();
+  UpdateIP();
+}
+
+void TKorService::ReadEinstellungen() { korvex::ReadEinstellungen(registry_, settings_, *updateTimer_); }
+
+void TKorService::UpdateIP() {
+  try {
+    exchange_->UpdateIP(settings_, log_);
+  } catch (const std::exception&) {
+    // Nobody is told: the log keeps the last completed run, and the next tick tries again.
+  }
+}
+
+}  // namespace korvex

@@ -1,0 +1,62 @@
+#pragma once
+// TKorService, the service module: the update timer, the service's own HTTP client with its TLS
+// handler, and the update cycle that runs at every tick and records its outcome in "Korvex.log".
+
+#include <memory>
+
+#include "core/address_client.h"
+#include "core/exchange.h"
+#include "core/registry.h"
+#include "core/settings.h"
+#include "core/tls.h"
+#include "service/clock.h"
+#include "service/interval_timer.h"
+#include "service/log_file.h"
+
+namespace korvex {
+
+class TKorService {
+ public:
+  struct Parts {
+    Registry& registry;
+    TimerDriverFactory timerDriver;
+    // KorHTTP, the service profile of the address client, and KorSSL, attached to it here.
+    std::unique_ptr<AddressClient> korHTTP;
+    std::shared_ptr<TlsHandler> korSSL;
+    // What every lookup creates anew.
+    AddressExchange::Factories lookup;
+    Text serviceHost;  // host[:port]
+    FileSystem& files;
+    Clock& clock;
+  };
+
+  explicit TKorService(Parts parts);
+  ~TKorService();
+  TKorService(const TKorService&) = delete;
+  TKorService& operator=(const TKorService&) = delete;
+
+  // The start handler: reads the settings and enables the timer. `started` stays true. Throws
+  // KorError (kTimerUnavailable) only when the timer cannot be started.
+  void ServiceStart(bool& started);
+  // The tick: reads the settings, then runs one update. Never throws.
+  void UpdateTimerTimer();
+
+  void ReadEinstellungen();
+  // One update and its log line, as one guarded block: a failure anywhere ends the run silently.
+  void UpdateIP();
+
+  Timer& UpdateTimer() { return *updateTimer_; }
+  const UpdateSettings& Settings() const { return settings_; }
+  const AddressExchange& Exchange() const { return *exchange_; }
+
+ private:
+  Registry& registry_;
+  UpdateSettings settings_;
+  std::unique_ptr<IntervalTimer> updateTimer_;
+  std::unique_ptr<AddressClient> korHTTP_;
+  std::shared_ptr<TlsHandler> korSSL_;
+  std::unique_ptr<AddressExchange> exchange_;
+  ServiceLog log_;
+};
+
+}  // namespace korvex
