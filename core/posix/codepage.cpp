@@ -3,8 +3,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "core/charset.h"
 #include "core/text.h"
 
 namespace korvex {
@@ -12,6 +15,13 @@ namespace {
 
 constexpr const char* kAnsiCharset = "WINDOWS-1252";
 constexpr char kAnsiDefaultChar = '?';
+
+void AppendUtf16Le(const char* bytes, std::size_t size, Text& out) {
+  for (std::size_t i = 0; i + 1 < size; i += 2) {
+    out += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  }
+}
 
 class Iconv {
  public:
@@ -34,9 +44,41 @@ class Iconv {
     return true;
   }
 
+  // Converts a whole byte string to UTF-16; each malformed byte and a cut-off sequence at the
+  // end become U+FFFD.
+  Text ToUtf16(std::string_view bytes);
+
  private:
   iconv_t cd_;
 };
+
+Text Iconv::ToUtf16(std::string_view bytes) {
+  iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+  Text out;
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t inLeft = bytes.size();
+  char buffer[4096];
+  while (true) {
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    const bool flushing = inLeft == 0;
+    const std::size_t result =
+        flushing ? iconv(cd_, nullptr, nullptr, &outPtr, &outLeft) : iconv(cd_, &in, &inLeft, &outPtr, &outLeft);
+    const int error = errno;
+    AppendUtf16Le(buffer, static_cast<std::size_t>(outPtr - buffer), out);
+    if (flushing) break;
+    if (result != static_cast<std::size_t>(-1) || error == E2BIG) continue;
+    out += u'\uFFFD';
+    if (error == EILSEQ && inLeft > 0) {
+      ++in;
+      --inLeft;
+    } else {
+      in += inLeft;  // EINVAL: the input ends inside a sequence
+      inLeft = 0;
+    }
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -70,6 +112,30 @@ Text FromAnsi(std::string_view bytes) {
     }
   }
   return out;
+}
+
+namespace {
+
+// IANA charset names use letters, digits and a few punctuation marks; iconv would also take
+// suffixes such as "//IGNORE" that an answer must not be able to pass in.
+bool IsPlainCharsetName(std::string_view name) {
+  if (name.empty() || name.size() > 64) return false;
+  for (char c : name) {
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                    c == '_' || c == '.' || c == ':' || c == '+';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<Text> DecodeCharset(std::string_view bytes, std::string_view charsetName) {
+  if (!IsPlainCharsetName(charsetName)) return std::nullopt;
+  const std::string name(charsetName);
+  Iconv conv("UTF-16LE", name.c_str());
+  if (!conv.Valid()) return std::nullopt;
+  return conv.ToUtf16(bytes);
 }
 
 }  // namespace korvex

@@ -1,0 +1,322 @@
+#include "core/http_response.h"
+
+#include <algorithm>
+
+#include "core/error.h"
+
+namespace korvex {
+namespace {
+
+// Chunk-size lines and trailers are short; a longer one is a broken or hostile answer.
+constexpr std::size_t kMaxChunkLineBytes = 4096;
+
+char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerChar(x) == LowerChar(y); });
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// True when the comma-separated header value lists `token`.
+bool HasToken(std::string_view value, std::string_view token) {
+  while (!value.empty()) {
+    const auto comma = value.find(',');
+    if (EqualsNoCase(Trim(value.substr(0, comma)), token)) return true;
+    if (comma == std::string_view::npos) break;
+    value.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
+// The last transfer coding of a Transfer-Encoding value.
+std::string_view LastCoding(std::string_view value) {
+  const auto comma = value.rfind(',');
+  if (comma != std::string_view::npos) value.remove_prefix(comma + 1);
+  return Trim(value.substr(0, value.find(';')));
+}
+
+[[noreturn]] void Invalid() { throw KorError(kInvalidResponse); }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Parses a run of decimal digits without overflow; false for anything else.
+bool ParseDecimal(std::string_view text, std::size_t& out) {
+  if (text.empty()) return false;
+  std::size_t value = 0;
+  for (char c : text) {
+    if (!IsDigit(c)) return false;
+    if (value > (SIZE_MAX - 9) / 10) return false;
+    value = value * 10 + static_cast<std::size_t>(c - '0');
+  }
+  out = value;
+  return true;
+}
+
+}  // namespace
+
+const std::string* HttpResponse::Header(std::string_view name) const {
+  for (const HttpHeader& header : headers) {
+    if (EqualsNoCase(header.name, name)) return &header.value;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> HttpResponse::Values(std::string_view name) const {
+  std::vector<std::string> out;
+  for (const HttpHeader& header : headers) {
+    if (EqualsNoCase(header.name, name)) out.push_back(header.value);
+  }
+  return out;
+}
+
+bool ResponseReader::TakeLine(std::string_view bytes, std::size_t& pos, std::size_t limit) {
+  const auto lf = bytes.find('\n', pos);
+  const std::size_t end = lf == std::string_view::npos ? bytes.size() : lf;
+  if (line_.size() + (end - pos) > limit) {
+    if (state_ == State::kStatusLine || state_ == State::kInterimHeaders || state_ == State::kHeaders) {
+      throw KorError(kResponseTooLarge);
+    }
+    Invalid();
+  }
+  line_.append(bytes.substr(pos, end - pos));
+  if (lf == std::string_view::npos) {
+    pos = bytes.size();
+    return false;
+  }
+  pos = lf + 1;
+  if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+  return true;
+}
+
+std::size_t ResponseReader::Feed(std::string_view bytes) {
+  std::size_t pos = 0;
+  while (pos < bytes.size() && state_ != State::kDone) {
+    switch (state_) {
+      case State::kStatusLine:
+      case State::kInterimHeaders:
+      case State::kHeaders: {
+        const std::size_t before = pos;
+        const bool complete = TakeLine(bytes, pos, kMaxHeadBytes - headBytes_);
+        headBytes_ += pos - before;
+        if (!complete) break;
+        if (state_ == State::kStatusLine) {
+          OnStatusLine();
+        } else if (!line_.empty()) {
+          if (state_ == State::kHeaders) OnHeaderLine();
+        } else if (state_ == State::kInterimHeaders) {
+          state_ = State::kStatusLine;
+        } else {
+          OnHeadEnd();
+        }
+        line_.clear();
+        break;
+      }
+      case State::kChunkSize:
+        if (TakeLine(bytes, pos, kMaxChunkLineBytes)) {
+          OnChunkSize();
+          line_.clear();
+        }
+        break;
+      case State::kChunkData: {
+        const std::size_t n = std::min(remaining_, bytes.size() - pos);
+        AppendBody(bytes.substr(pos, n));
+        pos += n;
+        remaining_ -= n;
+        if (remaining_ == 0) state_ = State::kChunkDataEnd;
+        break;
+      }
+      case State::kChunkDataEnd:
+        if (TakeLine(bytes, pos, kMaxChunkLineBytes)) {
+          if (!line_.empty()) Invalid();
+          state_ = State::kChunkSize;
+        }
+        break;
+      case State::kTrailers:
+        // Trailer fields carry nothing this client uses.
+        if (TakeLine(bytes, pos, kMaxChunkLineBytes)) {
+          if (line_.empty()) Finish();
+          line_.clear();
+        }
+        break;
+      case State::kFixedBody: {
+        const std::size_t n = std::min(remaining_, bytes.size() - pos);
+        AppendBody(bytes.substr(pos, n));
+        pos += n;
+        remaining_ -= n;
+        if (remaining_ == 0) Finish();
+        break;
+      }
+      case State::kBodyUntilClose:
+        AppendBody(bytes.substr(pos));
+        pos = bytes.size();
+        break;
+      case State::kDone:
+        break;
+    }
+  }
+  return pos;
+}
+
+void ResponseReader::FeedClose() {
+  switch (state_) {
+    case State::kStatusLine:
+    case State::kInterimHeaders:
+    case State::kHeaders:
+      throw KorError(kConnectionClosedGracefully);
+    case State::kDone:
+      break;
+    default:
+      // A body cut short by the server ends where it stopped.
+      state_ = State::kDone;
+      break;
+  }
+  response_.keepAlive = false;
+}
+
+void ResponseReader::OnStatusLine() {
+  // Blank lines before a status line are tolerated, as many servers send one after a body.
+  if (line_.empty()) return;
+  std::string_view line = line_;
+  if (line.substr(0, 5) != "HTTP/") Invalid();
+  line.remove_prefix(5);
+  const auto dot = line.find('.');
+  const auto space = line.find(' ');
+  std::size_t major = 0;
+  std::size_t minor = 0;
+  if (dot == std::string_view::npos || space == std::string_view::npos || dot > space ||
+      !ParseDecimal(line.substr(0, dot), major) || !ParseDecimal(line.substr(dot + 1, space - dot - 1), minor) ||
+      major > 9 || minor > 9) {
+    Invalid();
+  }
+  line.remove_prefix(space);
+  while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+  std::size_t status = 0;
+  if (line.size() < 3 || !ParseDecimal(line.substr(0, 3), status) || status < 100 ||
+      (line.size() > 3 && line[3] != ' ')) {
+    Invalid();
+  }
+
+  response_.statusLine = line_;
+  response_.status = static_cast<int>(status);
+  response_.versionMajor = static_cast<int>(major);
+  response_.versionMinor = static_cast<int>(minor);
+  response_.headers.clear();
+  if (status == 101) {
+    // Switching protocols ends the request: the connection now speaks something else.
+    response_.keepAlive = false;
+    state_ = State::kDone;
+  } else if (status < 200) {
+    state_ = State::kInterimHeaders;
+  } else {
+    state_ = State::kHeaders;
+  }
+}
+
+void ResponseReader::OnHeaderLine() {
+  if (line_.front() == ' ' || line_.front() == '\t') {
+    // An obsolete folded continuation line belongs to the previous header.
+    if (!response_.headers.empty()) {
+      std::string& value = response_.headers.back().value;
+      const std::string_view more = Trim(line_);
+      if (!more.empty()) value.append(value.empty() ? "" : " ").append(more);
+    }
+    return;
+  }
+  const auto colon = line_.find(':');
+  if (colon == std::string::npos || colon == 0) return;  // not a header; skipped
+  std::string_view name = std::string_view(line_).substr(0, colon);
+  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+  response_.headers.push_back({std::string(name), std::string(Trim(std::string_view(line_).substr(colon + 1)))});
+}
+
+void ResponseReader::OnHeadEnd() {
+  const std::string* connection = response_.Header("Connection");
+  const bool http10 = response_.versionMajor == 1 && response_.versionMinor == 0;
+  if (response_.versionMajor == 0 || http10) {
+    response_.keepAlive = connection && HasToken(*connection, "keep-alive");
+  } else {
+    response_.keepAlive = !(connection && HasToken(*connection, "close"));
+  }
+
+  if (response_.status == 204 || response_.status == 304) {
+    Finish();  // these never carry a body, whatever the headers say
+    return;
+  }
+  if (const std::string* coding = response_.Header("Transfer-Encoding")) {
+    if (EqualsNoCase(LastCoding(*coding), "chunked")) {
+      state_ = State::kChunkSize;
+    } else {
+      state_ = State::kBodyUntilClose;
+      response_.keepAlive = false;
+    }
+    return;
+  }
+  const std::vector<std::string> lengths = response_.Values("Content-Length");
+  if (!lengths.empty()) {
+    std::size_t length = 0;
+    bool first = true;
+    for (const std::string& value : lengths) {
+      // A list of equal values ("5, 5") is one length; differing ones leave the framing unknown.
+      std::string_view rest = value;
+      while (true) {
+        const auto comma = rest.find(',');
+        std::size_t one = 0;
+        if (!ParseDecimal(Trim(rest.substr(0, comma)), one) || (!first && one != length)) Invalid();
+        length = one;
+        first = false;
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+      }
+    }
+    if (length > kMaxBodyBytes) throw KorError(kResponseTooLarge);
+    remaining_ = length;
+    if (length == 0) {
+      Finish();
+    } else {
+      state_ = State::kFixedBody;
+    }
+    return;
+  }
+  state_ = State::kBodyUntilClose;
+  response_.keepAlive = false;
+}
+
+void ResponseReader::OnChunkSize() {
+  std::string_view size = Trim(std::string_view(line_).substr(0, line_.find(';')));
+  if (size.empty() || size.size() > 8) Invalid();
+  std::size_t value = 0;
+  for (char c : size) {
+    const char lower = LowerChar(c);
+    std::size_t digit = 0;
+    if (IsDigit(lower)) {
+      digit = static_cast<std::size_t>(lower - '0');
+    } else if (lower >= 'a' && lower <= 'f') {
+      digit = static_cast<std::size_t>(lower - 'a' + 10);
+    } else {
+      Invalid();
+    }
+    value = value * 16 + digit;
+  }
+  if (value == 0) {
+    state_ = State::kTrailers;
+    return;
+  }
+  if (value > kMaxBodyBytes - response_.body.size()) throw KorError(kResponseTooLarge);
+  remaining_ = value;
+  state_ = State::kChunkData;
+}
+
+void ResponseReader::AppendBody(std::string_view bytes) {
+  if (bytes.size() > kMaxBodyBytes - response_.body.size()) throw KorError(kResponseTooLarge);
+  response_.body.append(bytes);
+}
+
+void ResponseReader::Finish() { state_ = State::kDone; }
+
+}  // namespace korvex
