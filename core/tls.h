@@ -9,6 +9,11 @@
 
 namespace korvex {
 
+inline constexpr char16_t kTlsLibraryMissing[] = u"SSL.-Bibliothek konnte nicht geladen werden.";
+inline constexpr char16_t kCertificateRejected[] = u"Serverzertifikat ungültig oder nicht vorhanden";
+// Followed by the TLS library's own error text.
+inline constexpr char16_t kTlsHandshakeFailed[] = u"Fehler beim Verbinden mit SSL.\r\n";
+
 class TlsHandler {
  public:
   virtual ~TlsHandler() = default;

@@ -87,14 +87,12 @@ class PosixSocket final : public Socket {
   }
 
   bool PeerClosed() override {
-    char byte;
-    for (;;) {
-      const ssize_t peeked = ::recv(fd_.Get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-      if (peeked > 0) return false;
-      if (peeked == 0) return true;
-      if (errno == EINTR) continue;
-      return errno != EAGAIN && errno != EWOULDBLOCK;
+    // POLLRDHUP sees the peer's FIN even behind unread bytes.
+    pollfd entry{fd_.Get(), POLLIN | POLLRDHUP, 0};
+    while (::poll(&entry, 1, 0) < 0) {
+      if (errno != EINTR) return true;
     }
+    return (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
   }
 
   std::intptr_t NativeHandle() const override { return fd_.Get(); }

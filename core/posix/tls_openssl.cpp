@@ -25,9 +25,6 @@ namespace korvex {
 namespace {
 
 constexpr char kDefaultLibrary[] = "libssl.so.3";
-constexpr char16_t kLibraryMissing[] = u"SSL.-Bibliothek konnte nicht geladen werden.";
-constexpr char16_t kCertificateRejected[] = u"Serverzertifikat ungültig oder nicht vorhanden";
-constexpr char16_t kHandshakeFailed[] = u"Fehler beim Verbinden mit SSL.\r\n";
 
 // The entry points we use, resolved from the loaded library (libcrypto's through libssl's
 // dependencies). The headers serve for the types only; nothing here links against OpenSSL.
@@ -56,8 +53,9 @@ thread_local OpenSslStream* tActive = nullptr;
 
 std::mutex gLoadLock;
 std::map<std::string, OpenSsl>& Loaded() {
-  static std::map<std::string, OpenSsl> loaded;  // stays loaded for the life of the process
-  return loaded;
+  // Loaded libraries and their contexts stay for the life of the process, never torn down.
+  static auto* loaded = new std::map<std::string, OpenSsl>;
+  return *loaded;
 }
 
 Text LibraryErrorText(const OpenSsl& ssl) {
@@ -74,7 +72,7 @@ Text LibraryErrorText(const OpenSsl& ssl) {
 [[noreturn]] void ThrowHandshakeFailed(const OpenSsl& ssl, const char* fallback) {
   Text detail = LibraryErrorText(ssl);
   if (detail.empty()) detail = FromUtf8(fallback);
-  throw KorError(kHandshakeFailed + detail);
+  throw KorError(kTlsHandshakeFailed + detail);
 }
 
 int BioWrite(BIO* bio, const char* data, int size);
@@ -90,7 +88,7 @@ OpenSsl& Load(const std::string& requested) {
   if (found != Loaded().end()) return found->second;
 
   void* library = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library) throw KorError(kLibraryMissing);
+  if (!library) throw KorError(kTlsLibraryMissing);
   OpenSsl ssl;
   bool complete = true;
 #define KORVEX_RESOLVE(name)                                                   \
@@ -106,7 +104,7 @@ OpenSsl& Load(const std::string& requested) {
   }
   if (!complete) {
     ::dlclose(library);
-    throw KorError(kLibraryMissing);
+    throw KorError(kTlsLibraryMissing);
   }
   return Loaded().emplace(name, std::move(ssl)).first->second;
 }
@@ -286,7 +284,7 @@ class OpenSslStream final : public Stream {
     const int error = ssl_.SSL_get_error(handle_, result);
     if (error == SSL_ERROR_ZERO_RETURN || error == SSL_ERROR_SYSCALL) {
       ssl_.ERR_clear_error();
-      throw KorError(kHandshakeFailed + FromUtf8("connection closed"));
+      throw KorError(kTlsHandshakeFailed + FromUtf8("connection closed"));
     }
     ThrowHandshakeFailed(ssl_, "SSL");
   }
