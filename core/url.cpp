@@ -50,15 +50,15 @@ Url ParseUrl(TextView url) {
     if (!digits.empty()) {
       std::uint32_t port = 0;
       for (char16_t c : digits) {
-        if (c < u'0' || c > u'9' || port > 65535) throw KorError(Format(kInvalidUrl, {url}));
+        if (c < u'0' || c > u'9' || port > 65535) throw KorError(kInvalidUrl);
         port = port * 10 + (c - u'0');
       }
-      if (port == 0 || port > 65535) throw KorError(Format(kInvalidUrl, {url}));
+      if (port == 0 || port > 65535) throw KorError(kInvalidUrl);
       out.defaultPort = port == out.port;
       out.port = static_cast<std::uint16_t>(port);
     }
   }
-  if (host.empty()) throw KorError(Format(kInvalidUrl, {url}));
+  if (host.empty()) throw KorError(kInvalidUrl);
   out.host = Text(host);
   return out;
 }

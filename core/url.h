@@ -9,7 +9,8 @@
 namespace korvex {
 
 inline constexpr char16_t kUnknownProtocol[] = u"Unbekanntes Protokoll";
-inline constexpr char16_t kInvalidUrl[] = u"Ungültige URL: %s";
+// Without the URL itself: an update URL carries the password.
+inline constexpr char16_t kInvalidUrl[] = u"Ungültige URL.";
 
 struct Url {
   Text scheme;       // "http" or "https", lower case
