@@ -111,6 +111,7 @@ std::optional<Simulator> Simulator::Find() {
     const auto port = static_cast<std::uint16_t>(std::stoi(line.substr(equals + 1)));
     if (line.compare(0, equals, "http") == 0) sim.httpPort_ = port;
     if (line.compare(0, equals, "https") == 0) sim.httpsPort_ = port;
+    if (line.compare(0, equals, "mixed") == 0) sim.mixedPort_ = port;
   }
   if (sim.httpPort_ == 0) return std::nullopt;
   return sim;
@@ -118,6 +119,7 @@ std::optional<Simulator> Simulator::Find() {
 
 Text Simulator::HttpHost() const { return FromAscii("127.0.0.1:" + std::to_string(httpPort_)); }
 Text Simulator::HttpsHost() const { return FromAscii("localhost:" + std::to_string(httpsPort_)); }
+Text Simulator::MixedHost() const { return FromAscii("localhost:" + std::to_string(mixedPort_)); }
 std::string Simulator::CaFile() const { return dir_ + "/certs/ca.pem"; }
 
 std::size_t Simulator::LogMark() const {

@@ -42,6 +42,9 @@ class Simulator {
   // "127.0.0.1:PORT" for HTTP and "localhost:PORT" for HTTPS (the certificate's name).
   Text HttpHost() const;
   Text HttpsHost() const;
+  // "localhost:PORT" of the port that serves both, told apart by the first byte: a service host
+  // for a program whose transport changes.
+  Text MixedHost() const;
   std::string CaFile() const;  // PEM of the CA that signed the simulator's certificate
   std::string Dir() const { return dir_; }
 
@@ -59,6 +62,7 @@ class Simulator {
   std::string dir_;
   std::uint16_t httpPort_ = 0;
   std::uint16_t httpsPort_ = 0;
+  std::uint16_t mixedPort_ = 0;
 };
 
 }  // namespace korvex::testing

@@ -2,9 +2,17 @@
 // It listens on 127.0.0.1 only, over HTTP and (with a certificate) HTTPS, keeps accounts with
 // their host names and the last address of each host, and logs every request as a JSON line.
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +42,7 @@ const char kUsage[] =
     "  --accounts FILE     one account per line in the same form; '#' starts a comment\n"
     "  --http-port N       port for HTTP (0 = any free one; default 0)\n"
     "  --https-port N      port for HTTPS (0 = any free one; default 0); needs --cert and --key\n"
+    "  --mixed-port N      port for both, told apart by the first byte (default 0); with HTTPS\n"
     "  --cert FILE --key FILE   server certificate and key (PEM) for HTTPS\n"
     "  --port-file FILE    written once both ports listen: lines 'http=N' and 'https=N'\n"
     "  --log FILE          every request as one JSON line\n"
@@ -53,6 +62,7 @@ struct Options {
   std::map<std::string, Account> accounts;
   int httpPort = 0;
   int httpsPort = 0;
+  int mixedPort = 0;
   std::string cert, key, portFile, logFile, stateFile, filesDir;
   std::string updateAnswer = kUpdateOk;
   bool setCookie = false;
@@ -97,6 +107,8 @@ Options ParseOptions(int argc, char** argv) {
       options.httpPort = std::stoi(value());
     } else if (arg == "--https-port") {
       options.httpsPort = std::stoi(value());
+    } else if (arg == "--mixed-port") {
+      options.mixedPort = std::stoi(value());
     } else if (arg == "--cert") {
       options.cert = value();
     } else if (arg == "--key") {
@@ -290,6 +302,127 @@ class AddressService {
   std::atomic<int> cookies_{0};
 };
 
+// One port for both schemes, as a real service host with one host:port has: a connection whose
+// first byte starts a TLS handshake record (0x16) is relayed to the HTTPS server, any other to
+// the HTTP server. Only bytes are copied; both servers still see every request.
+class TlsDetectingRelay {
+ public:
+  TlsDetectingRelay(int port, int httpPort, int httpsPort)
+      : httpPort_(httpPort), httpsPort_(httpsPort) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address = Loopback(port);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 64) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      Fail("cannot listen on the mixed port");
+    }
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+  }
+
+  ~TlsDetectingRelay() {
+    stopping_ = true;
+    acceptor_.join();
+    close(listener_);
+    std::vector<std::thread> workers;
+    {
+      std::lock_guard lock(mutex_);
+      for (const int fd : open_) shutdown(fd, SHUT_RDWR);
+      workers.swap(workers_);
+    }
+    for (std::thread& worker : workers) worker.join();
+  }
+
+  int Port() const { return port_; }
+
+ private:
+  static sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+  }
+
+  void AcceptLoop() {
+    while (!stopping_) {
+      pollfd waiting{listener_, POLLIN, 0};
+      if (poll(&waiting, 1, 100) <= 0) continue;
+      const int client = accept(listener_, nullptr, nullptr);
+      if (client < 0) continue;
+      std::lock_guard lock(mutex_);
+      open_.push_back(client);
+      workers_.emplace_back([this, client] { Relay(client); });
+    }
+  }
+
+  void Relay(int client) {
+    char first = 0;
+    pollfd waiting{client, POLLIN, 0};
+    int upstream = -1;
+    if (poll(&waiting, 1, 30000) > 0 && recv(client, &first, 1, MSG_PEEK) == 1) {
+      upstream = socket(AF_INET, SOCK_STREAM, 0);
+      const sockaddr_in address = Loopback(first == 0x16 ? httpsPort_ : httpPort_);
+      if (connect(upstream, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        {
+          std::lock_guard lock(mutex_);
+          open_.push_back(upstream);
+        }
+        const int on = 1;
+        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        setsockopt(upstream, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        Pump(client, upstream);
+      }
+    }
+    std::lock_guard lock(mutex_);
+    for (const int fd : {client, upstream}) {
+      if (fd < 0) continue;
+      open_.erase(std::remove(open_.begin(), open_.end(), fd), open_.end());
+      close(fd);
+    }
+  }
+
+  // Copies both ways until both sides have finished sending.
+  static void Pump(int a, int b) {
+    bool open[2] = {true, true};  // a -> b, b -> a
+    char buffer[16384];
+    while (open[0] || open[1]) {
+      pollfd fds[2] = {{open[0] ? a : -1, POLLIN, 0}, {open[1] ? b : -1, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0) return;
+      for (int side = 0; side < 2; ++side) {
+        if (!(fds[side].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        const int from = side == 0 ? a : b;
+        const int to = side == 0 ? b : a;
+        const ssize_t got = recv(from, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+          open[side] = false;
+          shutdown(to, SHUT_WR);
+          if (got < 0) return;
+          continue;
+        }
+        for (ssize_t sent = 0; sent < got;) {
+          const ssize_t n = send(to, buffer + sent, static_cast<std::size_t>(got - sent), MSG_NOSIGNAL);
+          if (n <= 0) return;
+          sent += n;
+        }
+      }
+    }
+  }
+
+  int httpPort_;
+  int httpsPort_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::thread acceptor_;
+  std::mutex mutex_;
+  std::vector<int> open_;
+  std::vector<std::thread> workers_;
+};
+
 int Bind(httplib::Server& server, int port, const char* what) {
   const int bound = port == 0 ? server.bind_to_any_port(kListenAddress)
                               : (server.bind_to_port(kListenAddress, port) ? port : -1);
@@ -325,6 +458,9 @@ int main(int argc, char** argv) {
     httpsPort = Bind(*https, settings.httpsPort, "HTTPS");
   }
 
+  std::unique_ptr<TlsDetectingRelay> relay;
+  if (https) relay = std::make_unique<TlsDetectingRelay>(settings.mixedPort, httpPort, httpsPort);
+
   std::thread httpThread([&] { http.listen_after_bind(); });
   std::thread httpsThread([&] {
     if (https) https->listen_after_bind();
@@ -332,12 +468,15 @@ int main(int argc, char** argv) {
   // Both sockets listen from the bind on, so a client may connect as soon as the file exists.
   if (!settings.portFile.empty()) {
     WriteWhole(settings.portFile, "http=" + std::to_string(httpPort) + "\nhttps=" +
-                                      std::to_string(httpsPort) + "\n");
+                                      std::to_string(httpsPort) + "\nmixed=" +
+                                      std::to_string(relay ? relay->Port() : 0) + "\n");
   }
-  std::cout << "korvex-sim: http=" << httpPort << " https=" << httpsPort << std::endl;
+  std::cout << "korvex-sim: http=" << httpPort << " https=" << httpsPort
+            << " mixed=" << (relay ? relay->Port() : 0) << std::endl;
 
   int signal = 0;
   sigwait(&stopSignals, &signal);
+  relay.reset();
   http.stop();
   if (https) https->stop();
   httpThread.join();
