@@ -378,12 +378,23 @@ win32::ScopedKernelHandle TokenWithoutAdministrators() {
   return win32::ScopedKernelHandle(impersonation);
 }
 
+// The calling thread acts as `token` for the guard's lifetime.
+class Impersonation {
+ public:
+  explicit Impersonation(HANDLE token) { EXPECT_TRUE(::SetThreadToken(nullptr, token)) << ::GetLastError(); }
+  ~Impersonation() { ::RevertToSelf(); }
+  Impersonation(const Impersonation&) = delete;
+  Impersonation& operator=(const Impersonation&) = delete;
+};
+
 // Opens the settings key while the thread impersonates `token`.
 LSTATUS OpenAs(HANDLE token, REGSAM access) {
-  if (!::SetThreadToken(nullptr, token)) return static_cast<LSTATUS>(::GetLastError());
   HKEY key = nullptr;
-  LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kNativeKey, 0, access | KEY_WOW64_32KEY, &key);
-  ::RevertToSelf();
+  LSTATUS status = ERROR_SUCCESS;
+  {
+    Impersonation as(token);
+    status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kNativeKey, 0, access | KEY_WOW64_32KEY, &key);
+  }
   if (status == ERROR_SUCCESS) ::RegCloseKey(key);
   return status;
 }
@@ -401,6 +412,21 @@ TEST_F(RegistryTest, AfterASaveAUserWithoutAdministratorRightsCannotReadTheKey) 
   EXPECT_EQ(OpenAs(user.Get(), KEY_READ), ERROR_ACCESS_DENIED);
   EXPECT_EQ(OpenAs(user.Get(), KEY_QUERY_VALUE), ERROR_ACCESS_DENIED);
   EXPECT_EQ(OpenAs(nullptr, KEY_ALL_ACCESS), ERROR_SUCCESS);
+
+  // Such a user's programs get no key: the texts read empty and a save fails at its first write.
+  Impersonation as(user.Get());
+  FakeTimer userTimer;
+  UpdateSettings settings = Read(userTimer);
+  EXPECT_EQ(settings.Benutzername, u"");
+  EXPECT_EQ(settings.Passwort, u"");
+  EXPECT_EQ(settings.Einstellungen, u"alt");
+  EXPECT_EQ(userTimer.interval, 1000u);
+  try {
+    WriteEinstellungen(*registry_, {u"fremd", u"x", u"h", kTransportHttps, u"5"});
+    ADD_FAILURE() << "no failure raised";
+  } catch (const KorError& e) {
+    EXPECT_EQ(e.Message(), Format(kWriteFailedMessage, {kValueBenutzername}));
+  }
 }
 
 }  // namespace
