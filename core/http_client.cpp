@@ -1,6 +1,7 @@
 #include "core/http_client.h"
 
 #include <array>
+#include <initializer_list>
 #include <optional>
 #include <utility>
 
@@ -38,16 +39,22 @@ void HttpClient::AttachTls(std::shared_ptr<TlsHandler> handler) {
 }
 
 std::string HttpClient::RequestHead(const Url& url) {
-  Text head = u"GET " + url.target + u" HTTP/1.1" + kCrLf;
-  head += u"Host: " + url.host;
-  if (!url.defaultPort) head += u":" + ToText(url.port);
-  head += kCrLf;
-  head += Text(u"Accept: ") + kAcceptText + kCrLf;
-  head += u"User-Agent: " + userAgent_ + kCrLf;
+  // Appended piece by piece: gcc 12 at -O3 warns falsely (-Wrestrict) on chained operator+.
+  Text head;
+  const auto line = [&head](std::initializer_list<TextView> parts) {
+    for (TextView part : parts) head.append(part);
+    head.append(kCrLf);
+  };
+  line({u"GET ", url.target, u" HTTP/1.1"});
+  Text port;
+  if (!url.defaultPort) port.append(u":").append(ToText(url.port));
+  line({u"Host: ", url.host, port});
+  line({u"Accept: ", kAcceptText});
+  line({u"User-Agent: ", userAgent_});
   if (const std::string cookie = cookies_.HeaderFor(url); !cookie.empty()) {
-    head += u"Cookie: " + BytesAsCharacters(cookie) + kCrLf;
+    line({u"Cookie: ", BytesAsCharacters(cookie)});
   }
-  head += kCrLf;
+  line({});
   return WireBytes(head);
 }
 

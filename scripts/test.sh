@@ -13,6 +13,9 @@ cmake --preset native >/dev/null
 cmake --build --preset native -j "$jobs"
 ctest --preset native -j "$jobs"
 
+echo "== fuzzing the response reader"
+bash scripts/fuzz.sh 60
+
 echo "== Windows build and tests under Wine"
 source scripts/xvfb.sh
 cmake --preset windows >/dev/null

@@ -91,5 +91,11 @@ TEST(Charset, UnknownNameGivesNoConversion) {
   EXPECT_EQ(DecodeCharset("\xE4", "iso-8859-1"), u"\u00E4");
 }
 
+TEST(Charset, NamesComeFromTheSystemsCharsetRegistry) {
+  // Names beyond the common ones: Windows finds them through MLang, Linux through iconv.
+  EXPECT_EQ(DecodeCharset("\xE4", "KOI8-U"), u"\u0414");
+  EXPECT_EQ(DecodeCharset("\x84", "IBM852"), u"\u00E4");
+}
+
 }  // namespace
 }  // namespace korvex
