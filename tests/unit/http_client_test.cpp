@@ -149,6 +149,16 @@ TEST_F(HttpClientTest, SecondRequestToTheSameHostAndPortReusesAnOpenConnection) 
   EXPECT_FALSE(connection->closedByClient);
 }
 
+TEST_F(HttpClientTest, ReleasingTheClientClosesItsConnection) {
+  auto connection = net_.Script({{kOk}});
+  {
+    HttpClient client = MakeClient();
+    client.Get(u"http://localhost/ip.php");
+    EXPECT_FALSE(connection->closedByClient);
+  }
+  EXPECT_TRUE(connection->closedByClient);
+}
+
 TEST_F(HttpClientTest, HttpOneZeroKeepAliveAnswerKeepsTheConnection) {
   net_.Script({{"HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 2\r\n\r\nok"}, {kOk}});
   HttpClient client = MakeClient();
