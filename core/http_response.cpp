@@ -79,7 +79,8 @@ bool ResponseReader::TakeLine(std::string_view bytes, std::size_t& pos, std::siz
   const auto lf = bytes.find('\n', pos);
   const std::size_t end = lf == std::string_view::npos ? bytes.size() : lf;
   if (line_.size() + (end - pos) > limit) {
-    if (state_ == State::kStatusLine || state_ == State::kInterimHeaders || state_ == State::kHeaders) {
+    if (state_ == State::kStatusLine || state_ == State::kInterimHeaders || state_ == State::kHeaders ||
+        state_ == State::kTrailers) {
       throw KorError(kResponseTooLarge);
     }
     Invalid();
@@ -137,13 +138,18 @@ std::size_t ResponseReader::Feed(std::string_view bytes) {
           state_ = State::kChunkSize;
         }
         break;
-      case State::kTrailers:
-        // Trailer fields carry nothing this client uses.
-        if (TakeLine(bytes, pos, kMaxChunkLineBytes)) {
+      case State::kTrailers: {
+        // Trailer fields carry nothing this client uses, but count against the head's limit so
+        // that a server cannot send them forever.
+        const std::size_t before = pos;
+        const bool complete = TakeLine(bytes, pos, kMaxHeadBytes - headBytes_);
+        headBytes_ += pos - before;
+        if (complete) {
           if (line_.empty()) Finish();
           line_.clear();
         }
         break;
+      }
       case State::kFixedBody: {
         const std::size_t n = std::min(remaining_, bytes.size() - pos);
         AppendBody(bytes.substr(pos, n));

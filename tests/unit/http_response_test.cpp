@@ -176,6 +176,18 @@ TEST(ResponseReader, BodyIsCappedAtOneMebibyte) {
          return many;
        }(),
        false},
+      {"endless interim answers", [] {
+         std::string many;
+         while (many.size() <= kMaxHeadBytes) many += "HTTP/1.1 100 Continue\r\n\r\n";
+         return many;
+       }(),
+       false},
+      {"endless trailers", chunkedHead + "1\r\nx\r\n0\r\n" + [] {
+         std::string many;
+         while (many.size() <= kMaxHeadBytes) many += "X-Trailer: 0123456789\r\n";
+         return many;
+       }(),
+       false},
   };
   for (const Case& c : overCases) {
     SCOPED_TRACE(c.name);
