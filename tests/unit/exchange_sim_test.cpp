@@ -1,5 +1,6 @@
-// UpdateIP end to end: the real address client, sockets and OpenSSL against the local address
-// service, which records what arrived.
+// UpdateIP end to end: the real address client, sockets and TLS handler (OpenSSL natively,
+// SChannel under Wine) against the local address service, which records what arrived. Natively
+// the test CA is trusted through the handler's option; under Wine it sits in the root store.
 
 #include <gtest/gtest.h>
 
