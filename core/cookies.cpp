@@ -139,6 +139,13 @@ std::int64_t CookieStore::SystemClock() {
 CookieStore::CookieStore(Clock clock) : clock_(std::move(clock)) {}
 
 void CookieStore::Receive(std::string_view setCookie, const Url& url) {
+  // Control characters would end up inside the next request's head.
+  if (std::any_of(setCookie.begin(), setCookie.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return (u < 0x20 && c != '\t') || u == 0x7F;
+      })) {
+    return;
+  }
   const auto semicolon = setCookie.find(';');
   const std::string_view pair = setCookie.substr(0, semicolon);
   const auto equals = pair.find('=');

@@ -22,8 +22,9 @@ class CookieStore {
   explicit CookieStore(Clock clock = SystemClock);
 
   // Takes the value of one "Set-Cookie" header of an answer to `url`. A cookie the server may not
-  // set (a Domain that does not cover the host) or that is already expired is dropped; an
-  // expired one also removes the stored cookie of the same name, domain and path.
+  // set (a Domain that does not cover the host), one with control characters, or one that is
+  // already expired is dropped; an expired one also removes the stored cookie of the same name,
+  // domain and path.
   void Receive(std::string_view setCookie, const Url& url);
   // The value of the "Cookie" header for a request to `url`, "name=value" pairs joined by "; ",
   // longer paths first; empty when no unexpired cookie matches.

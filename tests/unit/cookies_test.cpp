@@ -151,6 +151,8 @@ TEST_F(CookieStoreTest, MalformedSetCookieIsIgnoredAndBlanksAreTrimmed) {
   Receive(u"http://localhost/", "no-equals-sign");
   Receive(u"http://localhost/", "=value-without-name");
   Receive(u"http://localhost/", "");
+  Receive(u"http://localhost/", "a=b\rX-Injected: 1");
+  Receive(u"http://localhost/", "a=b\x7F");
   EXPECT_TRUE(store_.Empty());
   Receive(u"http://localhost/", "  token = a b=c  ; Path = / ; Domain=");
   Receive(u"http://localhost/", "empty=");
