@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/url.h"
 
 namespace korvex {
 namespace {
 
 constexpr char16_t kHost[] = u"127.0.0.1:8080";
-constexpr char16_t kNoUrl[] = u"Unbekanntes Protokoll";
 
 // Everything the fakes saw, in order, so that a test can say which object sent what through
 // which TLS handler, and how many objects are still alive.
@@ -57,7 +57,7 @@ class FakeClient : public AddressClient {
 
   Text Get(const Text& url) override {
     wire_.requests.push_back({id_, url, tls_ ? static_cast<FakeTls&>(*tls_).Id() : 0});
-    if (url.empty()) throw KorError(kNoUrl);
+    if (url.empty()) throw KorError(kUnknownProtocol);
     const bool update = url.find(u"/update.php?") != Text::npos;
     const Text& failure = update ? wire_.updateFailure : wire_.lookupFailure;
     if (!failure.empty()) throw KorError(failure);
@@ -367,7 +367,7 @@ TEST_F(ExchangeTest, UnknownUpdateartWithoutPreviousUrlFailsBeforeAnyLookup) {
     exchange.UpdateIP(Settings(u"https"), report_);
     FAIL() << "an update without a URL returned";
   } catch (const KorError& e) {
-    EXPECT_EQ(e.Message(), kNoUrl);
+    EXPECT_EQ(e.Message(), kUnknownProtocol);
   }
   ASSERT_EQ(wire_.requests.size(), 1u);
   EXPECT_EQ(wire_.requests[0].url, u"");
