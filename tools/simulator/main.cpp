@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -327,13 +328,13 @@ class TlsDetectingRelay {
     stopping_ = true;
     acceptor_.join();
     close(listener_);
-    std::vector<std::thread> workers;
+    std::list<Worker> workers;
     {
       std::lock_guard lock(mutex_);
       for (const int fd : open_) shutdown(fd, SHUT_RDWR);
       workers.swap(workers_);
     }
-    for (std::thread& worker : workers) worker.join();
+    for (Worker& worker : workers) worker.thread.join();
   }
 
   int Port() const { return port_; }
@@ -354,8 +355,22 @@ class TlsDetectingRelay {
       const int client = accept(listener_, nullptr, nullptr);
       if (client < 0) continue;
       std::lock_guard lock(mutex_);
+      // A finished thread keeps its stack until joined; a long demo run must not pile them up.
+      for (auto worker = workers_.begin(); worker != workers_.end();) {
+        if (worker->done->load()) {
+          worker->thread.join();
+          worker = workers_.erase(worker);
+        } else {
+          ++worker;
+        }
+      }
       open_.push_back(client);
-      workers_.emplace_back([this, client] { Relay(client); });
+      auto done = std::make_shared<std::atomic<bool>>(false);
+      workers_.push_back({std::thread([this, client, done] {
+                            Relay(client);
+                            *done = true;
+                          }),
+                          done});
     }
   }
 
@@ -420,7 +435,11 @@ class TlsDetectingRelay {
   std::thread acceptor_;
   std::mutex mutex_;
   std::vector<int> open_;
-  std::vector<std::thread> workers_;
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::list<Worker> workers_;
 };
 
 int Bind(httplib::Server& server, int port, const char* what) {
