@@ -50,8 +50,8 @@ class Simulator {
 
   // A mark in the request log; RequestsSince returns what was logged after it.
   std::size_t LogMark() const;
-  // Waits (up to `deadline`) until at least `count` requests were logged after `mark`: the
-  // simulator logs a request just after it has answered it.
+  // Waits (up to `deadline`) until at least `count` requests were logged after `mark`. The
+  // simulator logs a request before it answers, so a client's answered requests are there.
   std::vector<SimRequest> RequestsSince(std::size_t mark, std::size_t count,
                                         std::chrono::milliseconds deadline =
                                             std::chrono::seconds(10)) const;

@@ -215,15 +215,15 @@ class AddressService {
                  }
                  response.set_content(content, "application/octet-stream");
                });
-    server.set_post_routing_handler([this](const httplib::Request&, httplib::Response& response) {
-      if (options_.setCookie) {
-        response.set_header("Set-Cookie", "korsim=" + std::to_string(++cookies_) + "; Path=/");
-      }
-    });
-    server.set_logger([this, scheme](const httplib::Request& request,
-                                     const httplib::Response& response) {
-      Log(scheme, request, response);
-    });
+    // Runs just before the answer is written, so a client that has its answer finds the
+    // request in the log already.
+    server.set_post_routing_handler(
+        [this, scheme](const httplib::Request& request, httplib::Response& response) {
+          if (options_.setCookie) {
+            response.set_header("Set-Cookie", "korsim=" + std::to_string(++cookies_) + "; Path=/");
+          }
+          Log(scheme, request, response);
+        });
   }
 
  private:
