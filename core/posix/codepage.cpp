@@ -82,8 +82,10 @@ Text Iconv::ToUtf16(std::string_view bytes) {
 
 }  // namespace
 
+// The ANSI converters stay open for the thread's life: closing the last descriptor of a code page
+// makes glibc unload its module, which then loads again at the next conversion.
 std::string ToAnsi(TextView text) {
-  Iconv conv(kAnsiCharset, "UTF-16LE");
+  thread_local Iconv conv(kAnsiCharset, "UTF-16LE");
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     char bytes[4];
@@ -100,7 +102,7 @@ std::string ToAnsi(TextView text) {
 }
 
 Text FromAnsi(std::string_view bytes) {
-  Iconv conv("UTF-16LE", kAnsiCharset);
+  thread_local Iconv conv("UTF-16LE", kAnsiCharset);
   Text out;
   for (char byte : bytes) {
     std::string utf16;
