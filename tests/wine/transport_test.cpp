@@ -1,0 +1,122 @@
+// The Winsock connector and the SChannel handler over real loopback sockets. SChannel's peers are
+// openssl s_server instances (tests/fixtures/tls_servers.sh) that reverse each line they receive;
+// the test CA is in the prefix's root store (tests/fixtures/install_test_ca.cpp).
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+#include "core/tls.h"
+#include "tests/support/scripted_server.h"
+#include "tests/support/socket_transport_tests.h"
+
+namespace korvex::testing {
+namespace {
+
+using Then = ConnectionScript::Then;
+
+// The fixture's servers by name: trusted, selfsigned, wrongname, tls11.
+std::uint16_t TlsServerPort(const std::string& name) {
+  static const std::map<std::string, std::uint16_t> ports = [] {
+    std::map<std::string, std::uint16_t> found;
+    std::ifstream file(std::string(KORVEX_TLS_SERVERS) + "/ports");
+    std::string line;
+    while (std::getline(file, line)) {
+      const std::size_t equals = line.find('=');
+      if (equals != std::string::npos) found[line.substr(0, equals)] = static_cast<std::uint16_t>(std::stoi(line.substr(equals + 1)));
+    }
+    return found;
+  }();
+  const auto port = ports.find(name);
+  if (port == ports.end()) throw std::runtime_error("no TLS server " + name + "; is the tls_servers fixture running?");
+  return port->second;
+}
+
+std::unique_ptr<Stream> HandshakeWith(const std::string& server, const std::string& serverName = "localhost") {
+  return MakeTlsHandler()->Handshake(MakeSystemConnector(kShortTimeoutMs)->Connect("localhost", TlsServerPort(server)),
+                                     serverName);
+}
+
+std::string ReadLine(Stream& stream) {
+  std::string line;
+  char byte;
+  while (line.empty() || line.back() != '\n') {
+    if (stream.Read(&byte, 1) == 0) break;
+    line += byte;
+  }
+  return line;
+}
+
+// The trusted server presents its "localhost" certificate only to a client that sends that name
+// (SNI); to any other it shows a certificate for another name, which the client must refuse.
+TEST(SchannelHandler, TrustedCertificateCarriesDataAndSendsServerName) {
+  auto stream = HandshakeWith("trusted");
+  stream->Write("hello korvex\n");
+  EXPECT_EQ(ReadLine(*stream), "xevrok olleh\n");
+  // Three lines in one write: more than one TLS record out and back.
+  const std::string line(10000, 'a');
+  stream->Write(line + "b\n" + line + "c\n" + line + "d\n");
+  for (const char last : {'b', 'c', 'd'}) {
+    EXPECT_TRUE(ReadLine(*stream) == last + line + "\n") << last;
+  }
+  EXPECT_FALSE(stream->PeerClosed());
+}
+
+TEST(SchannelHandler, RejectsCertificatesThatAreNotTrustedOrNotForTheName) {
+  struct Case {
+    const char* server;
+    const char* serverName;
+  };
+  constexpr Case kCases[] = {
+      {"selfsigned", "localhost"},
+      {"wrongname", "localhost"},
+      {"trusted", "korvex-other.localhost"},  // no certificate of the server is for that name
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.server) + " as " + c.serverName);
+    try {
+      HandshakeWith(c.server, c.serverName);
+      ADD_FAILURE() << "certificate accepted";
+    } catch (const KorError& error) {
+      EXPECT_EQ(error.Message(), kCertificateRejected);
+    }
+  }
+}
+
+TEST(SchannelHandler, RefusesAServerThatOffersOnlyTls11) {
+  try {
+    HandshakeWith("tls11");
+    ADD_FAILURE() << "handshake accepted";
+  } catch (const KorError& error) {
+    const Text prefix = kTlsHandshakeFailed;
+    EXPECT_EQ(error.Message().substr(0, prefix.size()), prefix);
+    EXPECT_GT(error.Message().size(), prefix.size()) << "the library's own text follows";
+  }
+}
+
+TEST(SchannelHandler, SilentServerDuringHandshakeIsATimeOut) {
+  ScriptedServer server({{{}, Then::kKeepOpen}});  // plain TCP: never answers the ClientHello
+  const auto error = SocketErrorOf([&] {
+    MakeTlsHandler()->Handshake(MakeSystemConnector(kShortTimeoutMs)->Connect("localhost", server.Port()),
+                                "localhost");
+  });
+  EXPECT_EQ(error, wsa::kTimedOut);
+}
+
+TEST(SchannelHandler, PeerClosedSeesTheServersClose) {
+  auto stream = HandshakeWith("trusted");
+  stream->Write("abc\n");
+  ASSERT_EQ(ReadLine(*stream), "cba\n");
+  EXPECT_FALSE(stream->PeerClosed());
+  stream->Write("CLOSE\n");  // s_server's word for ending the connection
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  bool closed = stream->PeerClosed();
+  while (!closed && std::chrono::steady_clock::now() < deadline) closed = stream->PeerClosed();
+  EXPECT_TRUE(closed);
+  char byte;
+  EXPECT_EQ(stream->Read(&byte, 1), 0u);
+}
+
+}  // namespace
+}  // namespace korvex::testing
