@@ -119,11 +119,14 @@ void ScriptedServer::Serve(int index, std::unique_ptr<ServerConnection> connecti
     if (!reply.empty() && !connection->Send(reply)) break;
   }
   switch (script.then) {
+    // Closed before it counts as served, so that a test waiting for it sees the FIN or RST.
     case ConnectionScript::Then::kClose:
+      connection.reset();
       finish();
-      return;  // the destructor closes
+      return;
     case ConnectionScript::Then::kReset:
       connection->Reset();
+      connection.reset();
       finish();
       return;
     case ConnectionScript::Then::kKeepOpen: {

@@ -4,34 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <map>
-
 #include "core/tls.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/socket_transport_tests.h"
+#include "tests/support/tls_servers.h"
 
 namespace korvex::testing {
 namespace {
 
 using Then = ConnectionScript::Then;
-
-// The fixture's servers by name: trusted, selfsigned, wrongname, tls11.
-std::uint16_t TlsServerPort(const std::string& name) {
-  static const std::map<std::string, std::uint16_t> ports = [] {
-    std::map<std::string, std::uint16_t> found;
-    std::ifstream file(std::string(KORVEX_TLS_SERVERS) + "/ports");
-    std::string line;
-    while (std::getline(file, line)) {
-      const std::size_t equals = line.find('=');
-      if (equals != std::string::npos) found[line.substr(0, equals)] = static_cast<std::uint16_t>(std::stoi(line.substr(equals + 1)));
-    }
-    return found;
-  }();
-  const auto port = ports.find(name);
-  if (port == ports.end()) throw std::runtime_error("no TLS server " + name + "; is the tls_servers fixture running?");
-  return port->second;
-}
 
 std::unique_ptr<Stream> HandshakeWith(const std::string& server, const std::string& serverName = "localhost") {
   return MakeTlsHandler()->Handshake(MakeSystemConnector(kShortTimeoutMs)->Connect("localhost", TlsServerPort(server)),
