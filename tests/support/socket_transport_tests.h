@@ -88,6 +88,22 @@ TEST(SystemConnector, ResolvesNamesAndCarriesBytesExactlyBothWays) {
   EXPECT_EQ(server.Requests()[0].bytes, head);
 }
 
+// A write into a connection the peer has reset fails with a socket error; on Linux it must not
+// raise SIGPIPE, which would end the whole program.
+TEST(SystemConnector, WritingIntoAResetConnectionFails) {
+  ScriptedServer server({{{""}, ConnectionScript::Then::kReset}});
+  auto socket = MakeSystemConnector(kShortTimeoutMs)->Connect("127.0.0.1", server.Port());
+  socket->Write("GET / HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(server.WaitUntilServed(1));
+  const std::string block(65536, 'x');
+  const auto error = SocketErrorOf([&] {
+    for (int i = 0; i < 100; ++i) socket->Write(block);
+  });
+  EXPECT_EQ(error, wsa::kConnectionReset);
+  // Once the reset has been reported, Linux answers further writes with EPIPE and SIGPIPE.
+  EXPECT_EQ(SocketErrorOf([&] { socket->Write(block); }), wsa::kConnectionReset);
+}
+
 TEST(SystemConnector, SetsNoDelayOnEveryConnection) {
   ScriptedServer server(std::vector<ConnectionScript>(2));
   auto connector = MakeSystemConnector();
