@@ -39,6 +39,18 @@ TEST(OpenSslHandler, TrustedCertificateCarriesDataAndSendsServerName) {
   EXPECT_EQ(server.ServerNames(), std::vector<std::string>{"localhost"});
 }
 
+// The default service host is an address; the certificate names it as an IP address entry.
+TEST(OpenSslHandler, AcceptsAnAddressTheCertificateNames) {
+  ScriptedServer server({{{"x"}, Then::kKeepOpen}}, ServerCert("localhost"));
+  auto stream = MakeTlsHandler(TrustTestCa())
+                    ->Handshake(MakeSystemConnector(kShortTimeoutMs)->Connect("127.0.0.1", server.Port()),
+                                "127.0.0.1");
+  stream->Write("GET / HTTP/1.1\r\n\r\n");
+  char byte;
+  EXPECT_EQ(stream->Read(&byte, 1), 1u);
+  EXPECT_EQ(server.ServerNames(), std::vector<std::string>{""}) << "no SNI for an address";
+}
+
 TEST(OpenSslHandler, RejectsCertificatesThatAreNotTrustedOrNotForTheName) {
   struct Case {
     const char* name;
