@@ -23,12 +23,15 @@ service_exe=$KORVEX_ROOT/build/windows/service/KorvexService.exe
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine_run() { bash "$KORVEX_ROOT/cmake/wine-run.sh" "$prefix" "$@"; }
 service_state() { wine_run sc query KorService 2>/dev/null | sed -n 's/.*STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'; }
+# Removing a service that is not there shows an error box even with /SILENT, so look first.
+remove_service() {
+  [ -n "$(service_state)" ] || return 0
+  wine_run net stop KorService >/dev/null 2>&1 || true
+  wine_run "$service_exe" /UNINSTALL /SILENT
+}
 
 demo_cleanup() {
-  if [ -f "$prefix/.korvex-ready" ]; then
-    wine_run net stop KorService >/dev/null 2>&1 || true
-    wine_run "$service_exe" /UNINSTALL /SILENT >/dev/null 2>&1 || true
-  fi
+  [ -f "$prefix/.korvex-ready" ] && { remove_service >/dev/null 2>&1 || true; }
   bash tools/simulator/run.sh stop "$sim_dir" >/dev/null 2>&1 || true
   # Only this prefix's server and this script's display: other prefixes may be in use.
   wineserver -k >/dev/null 2>&1 || true
@@ -64,10 +67,10 @@ wine_run reg query "$key" /reg:32
 
 echo "== install and start the service"
 for dir in windows windows/system32; do rm -f "$prefix/drive_c/$dir/Korvex.log"; done
-wine_run net stop KorService >/dev/null 2>&1 || true
-wine_run "$service_exe" /UNINSTALL /SILENT >/dev/null 2>&1 || true
+remove_service  # left over from an interrupted run
 wine_run "$service_exe" /INSTALL /SILENT
-wine_run sc qc KorService | sed -n '/TYPE\|START_TYPE\|BINARY_PATH\|DISPLAY_NAME\|SERVICE_START_NAME/p'
+# Wine's sc has no "qc"; the service control manager keeps the registration here.
+wine_run reg query 'HKLM\System\CurrentControlSet\Services\KorService' | grep -E 'DisplayName|ImagePath|ObjectName|Start|Type'
 # Wine's net returns while the service is still start pending; its state tells when it runs.
 wine_run net start KorService >/dev/null 2>&1 || true
 for _ in $(seq 300); do [ "$(service_state)" = RUNNING ] && break; sleep 0.1; done
@@ -99,6 +102,5 @@ echo "host table:"
 cat "$sim_dir/state"
 
 echo "== stop and remove the service"
-wine_run net stop KorService
-wine_run "$service_exe" /UNINSTALL /SILENT
-echo "done"
+remove_service
+[ -z "$(service_state)" ] && echo "KorService removed"
