@@ -236,7 +236,11 @@ class ServiceEndToEndTest : public ::testing::Test {
     ASSERT_TRUE(::CopyFileW(W(Text(FromUtf8(KORVEX_SERVICE_EXE))), W(kInstalledExe), FALSE)) << ::GetLastError();
     for (const Text& path : LogCandidates()) ::DeleteFileW(W(path));
   }
-  void TearDown() override { RemoveLeftovers(); }
+  void TearDown() override {
+    RemoveLeftovers();
+    // The settings this test stored must not reach the tests that run after it in this prefix.
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Korvex", KEY_WOW64_32KEY, 0);
+  }
 };
 
 TEST_F(ServiceEndToEndTest, InstallRegistersTheServiceAndAFailedInstallOrRemoveShowsItsBox) {
