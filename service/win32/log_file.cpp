@@ -46,6 +46,12 @@ class Win32FileSystem : public FileSystem {
   }
   std::unique_ptr<LogFile> CreateForWriting(const Text& path) override {
     if (path.size() > kMaxPathLength) win32::ThrowSystemError(ERROR_FILENAME_EXCED_RANGE);
+    // Windows refuses to truncate a read-only file. Checked here as well, so that a file system
+    // that would let the process through anyway (Wine run by root) leaves the file alone too.
+    const DWORD attributes = ::GetFileAttributesW(win32::W(path));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      win32::ThrowSystemError(ERROR_ACCESS_DENIED);
+    }
     win32::ScopedFileHandle file(::CreateFileW(win32::W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) win32::ThrowLastSystemError();
