@@ -22,6 +22,9 @@ if [ ! -f "$prefix/.korvex-ready" ]; then
       # One desktop window for every program, so that tests find their boxes in one place.
       wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d shell /f >/dev/null 2>&1
       wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /t REG_SZ /d 1024x768 /f >/dev/null 2>&1
+      # wineboot returns before the new prefix has settled; a service registered before the
+      # server has shut down once is lost. Bounded, so that a stuck helper cannot hang the run.
+      timeout 120 wineserver -w || true
       touch "$prefix/.korvex-ready"
     fi
   ) 9>"$prefix.lock"
