@@ -4,30 +4,17 @@
 #include <chrono>
 #include <limits>
 
+#include "core/ascii.h"
+
 namespace korvex {
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) { return LowerAscii(a) == LowerAscii(b); }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 // Host names are ASCII on the wire; anything else can match no cookie domain anyway.
 std::string HostOf(const Url& url) {
   std::string host;
-  for (char16_t c : url.host) host += c < 128 ? Lower(static_cast<char>(c)) : '?';
+  for (char16_t c : url.host) host += c < 128 ? LowerAscii(static_cast<char>(c)) : '?';
   return host;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/ascii.h"
 #include "core/error.h"
 
 namespace korvex {
@@ -9,19 +10,6 @@ namespace {
 
 // Chunk-size lines and trailers are short; a longer one is a broken or hostile answer.
 constexpr std::size_t kMaxChunkLineBytes = 4096;
-
-char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerChar(x) == LowerChar(y); });
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 // True when the comma-separated header value lists `token`.
 bool HasToken(std::string_view value, std::string_view token) {
@@ -298,7 +286,7 @@ void ResponseReader::OnChunkSize() {
   if (size.empty() || size.size() > 8) Invalid();
   std::size_t value = 0;
   for (char c : size) {
-    const char lower = LowerChar(c);
+    const char lower = LowerAscii(c);
     std::size_t digit = 0;
     if (IsDigit(lower)) {
       digit = static_cast<std::size_t>(lower - '0');

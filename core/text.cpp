@@ -90,13 +90,13 @@ Text Format(TextView pattern, std::initializer_list<TextView> args) {
   auto next = args.begin();
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == u'%' && i + 1 < pattern.size()) {
-      const char16_t spec = pattern[i + 1];
-      if (spec == u'%') {
+      const char16_t kind = pattern[i + 1];
+      if (kind == u'%') {
         out += u'%';
         ++i;
         continue;
       }
-      if (spec == u's' || spec == u'd') {
+      if (kind == u's' || kind == u'd') {
         if (next != args.end()) out += *next++;
         ++i;
         continue;

@@ -7,24 +7,15 @@
 #include <vector>
 
 #include "core/error.h"
+#include "tests/support/fake_timer.h"
 #include "tests/support/memory_registry.h"
 
 namespace korvex {
 namespace {
 
 using namespace std::literals;
+using testing::FakeTimer;
 using testing::MemoryRegistry;
-
-class FakeTimer : public Timer {
- public:
-  void SetInterval(std::uint32_t milliseconds) override { interval = milliseconds; }
-  std::uint32_t Interval() const override { return interval; }
-  void SetEnabled(bool on) override { enabled = on; }
-  bool Enabled() const override { return enabled; }
-
-  std::uint32_t interval = 1000;
-  bool enabled = true;
-};
 
 // What the program held before the read; a field that keeps one of these was not refreshed.
 constexpr TextView kOldUser = u"alter Benutzer";

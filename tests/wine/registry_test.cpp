@@ -12,23 +12,14 @@
 #include "core/settings.h"
 #include "core/timer.h"
 #include "core/win32/windows_api.h"
+#include "tests/support/fake_timer.h"
 
 namespace korvex {
 namespace {
 
 using namespace std::literals;
 using win32::ScopedRegKey;
-
-class FakeTimer : public Timer {
- public:
-  void SetInterval(std::uint32_t milliseconds) override { interval = milliseconds; }
-  std::uint32_t Interval() const override { return interval; }
-  void SetEnabled(bool on) override { enabled = on; }
-  bool Enabled() const override { return enabled; }
-
-  std::uint32_t interval = 1000;
-  bool enabled = true;
-};
+using testing::FakeTimer;
 
 // Where a 64-bit process finds the key that the 32-bit view calls Software\Korvex.
 constexpr wchar_t kKeyIn64BitView[] = L"Software\\WOW6432Node\\Korvex";

@@ -74,17 +74,17 @@ struct Options {
   std::exit(2);
 }
 
-void AddAccount(Options& options, const std::string& spec) {
-  const auto first = spec.find(':');
-  const auto last = spec.rfind(':');
-  if (first == std::string::npos || first == last) Fail("bad account '" + spec + "'");
+void AddAccount(Options& options, const std::string& entry) {
+  const auto first = entry.find(':');
+  const auto last = entry.rfind(':');
+  if (first == std::string::npos || first == last) Fail("bad account '" + entry + "'");
   Account account;
-  account.password = spec.substr(first + 1, last - first - 1);
-  std::stringstream hosts(spec.substr(last + 1));
+  account.password = entry.substr(first + 1, last - first - 1);
+  std::stringstream hosts(entry.substr(last + 1));
   for (std::string host; std::getline(hosts, host, ',');) {
     if (!host.empty()) account.hosts.push_back(host);
   }
-  options.accounts[spec.substr(0, first)] = account;
+  options.accounts[entry.substr(0, first)] = account;
 }
 
 Options ParseOptions(int argc, char** argv) {
