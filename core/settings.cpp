@@ -62,6 +62,11 @@ void ReadEinstellungen(Registry& registry, UpdateSettings& settings, Timer& time
 }
 
 void WriteEinstellungen(Registry& registry, const SettingsInput& input) {
+  // Converted before anything is written: a bad interval must not leave "Ja" stored beside a
+  // stale or missing interval.
+  const std::optional<std::int32_t> minutes = ParseInteger(input.Intervall);
+  if (!minutes) throw KorError(Format(kNotAnIntegerMessage, {input.Intervall}));
+
   std::unique_ptr<RegistryKey> key = registry.OpenSettingsKey();
   // Without a key the first write below fails and reports it.
   if (key && !key->Secure()) throw KorError(Format(kSecureFailedMessage, {kSettingsKeyPath}));
@@ -73,8 +78,6 @@ void WriteEinstellungen(Registry& registry, const SettingsInput& input) {
   if (input.Transport == kTransportHttps) WriteString(key.get(), kValueUpdateart, kUpdateartHttps);
   if (input.Transport == kTransportHttp) WriteString(key.get(), kValueUpdateart, kUpdateartHttp);
 
-  std::optional<std::int32_t> minutes = ParseInteger(input.Intervall);
-  if (!minutes) throw KorError(Format(kNotAnIntegerMessage, {input.Intervall}));
   if (key == nullptr || !key->WriteDword(kValueUpdateIntervall, static_cast<std::uint32_t>(*minutes))) {
     throw KorError(Format(kWriteFailedMessage, {kValueUpdateIntervall}));
   }

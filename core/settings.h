@@ -65,8 +65,9 @@ struct SettingsInput {
 };
 
 // The save's write pass: Benutzername, Passwort, Hostname, Einstellungen = "Ja", Updateart (only
-// with a transport selected), UpdateIntervall, in this order. The first failure throws KorError
-// and ends the pass; the values written before it stay stored.
+// with a transport selected), UpdateIntervall, in this order. An interval text that is not a
+// strict decimal integer throws KorError before anything is written; a failed write throws and
+// ends the pass there, and the values written before it stay stored.
 void WriteEinstellungen(Registry& registry, const SettingsInput& input);
 
 // The address service's host[:port]: the value "Serveradresse" when it holds text, otherwise the

@@ -349,9 +349,9 @@ TEST(WriteEinstellungenTest, TheIntervalTextMustBeAStrictDecimalInteger) {
     } catch (const KorError& e) {
       EXPECT_EQ(e.Message(), Format(kNotAnIntegerMessage, {c.text}));
     }
-    // Everything before the interval is saved, "Ja" included; the old interval stays.
-    EXPECT_EQ(registry.StoredString(kValueEinstellungen), u"Ja");
-    EXPECT_EQ(registry.StoredString(kValueUpdateart), u"HTTPS");
+    // Nothing is written, so no "Ja" stands beside the old interval.
+    EXPECT_TRUE(registry.writes.empty());
+    EXPECT_FALSE(registry.Has(kValueEinstellungen));
     EXPECT_EQ(registry.StoredDword(kValueUpdateIntervall), 42u);
   }
 }
