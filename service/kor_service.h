@@ -10,7 +10,7 @@
 #include "core/settings.h"
 #include "core/tls.h"
 #include "service/clock.h"
-#include "service/interval_timer.h"
+#include "core/interval_timer.h"
 #include "service/log_file.h"
 
 namespace korvex {

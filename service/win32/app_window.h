@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "core/win32/windows_api.h"
-#include "service/interval_timer.h"
+#include "core/interval_timer.h"
 
 namespace korvex::win32 {
 

@@ -1,4 +1,4 @@
-#include "service/interval_timer.h"
+#include "core/interval_timer.h"
 
 #include <utility>
 

@@ -1,7 +1,8 @@
 #pragma once
-// The service's update timer: the rules of interval and enabled state on top of a platform
-// countdown. The Win32 countdown is a SetTimer timer of the main thread, whose ticks Windows
-// merges while the thread is busy; tests drive a fake.
+// The programs' timers (the service's update timer, the client's update and hide timers): the
+// rules of interval and enabled state on top of a platform countdown. The Win32 countdown is a
+// SetTimer timer of the thread that runs the message loop, whose ticks Windows merges while the
+// thread is busy; tests drive a fake.
 
 #include <cstdint>
 #include <functional>
