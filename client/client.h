@@ -1,0 +1,107 @@
+#pragma once
+// TClient, the main window's logic: what its showing, its timers and its menu items do. It owns
+// the timers, the HTTP clients and the address exchange; the window itself is a ClientView.
+
+#include <memory>
+
+#include "client/client_view.h"
+#include "client/error_handler.h"
+#include "client/report.h"
+#include "core/address_client.h"
+#include "core/exchange.h"
+#include "core/interval_timer.h"
+#include "core/registry.h"
+#include "core/settings.h"
+
+namespace korvex {
+
+class TSetupForm;
+class TAboutBox;
+
+inline constexpr char16_t kClientCaption[] = u"Korvex-Client";
+inline constexpr char16_t kAddressLabel[] = u"Ihre aktuelle IP lautet:";
+// Both timers start at one second; ReadEinstellungen later sets the update timer's interval.
+inline constexpr std::uint32_t kClientTimerStart = 1000;
+
+// The tray icon as the main window uses it when hiding to and restoring from the tray.
+class TrayPresence {
+ public:
+  virtual ~TrayPresence() = default;
+  // Adds or deletes the icon; deleting may throw KorError.
+  virtual void SetPresent(bool present) = 0;
+};
+
+class TClient {
+ public:
+  struct Parts {
+    ClientView& view;
+    ErrorHandler& errors;
+    Registry& registry;
+    TimerDriverFactory timers;
+    // KorHTTP, the window's configured address client (TLS 1.2 only handler, attached to nothing).
+    std::unique_ptr<AddressClient> korHTTP;
+    // What every lookup, and every HTTPS update, creates anew.
+    AddressExchange::Factories lookup;
+    Text serviceHost;  // host[:port]
+    Reporter& reporter;
+    TrayPresence& tray;
+  };
+
+  explicit TClient(Parts parts);
+  ~TClient();
+  TClient(const TClient&) = delete;
+  TClient& operator=(const TClient&) = delete;
+
+  // The dialogs are created after the main window; they are known to it from then on.
+  void SetDialogs(TSetupForm& setupForm, TAboutBox& aboutBox);
+
+  // Shows the main window. From hidden, FormShow runs first (its failure goes to the error
+  // handler and the window is shown all the same); a visible window only moves to the top.
+  void Show();
+  void FormShow();
+  void UpdateTimerTimer();
+  void Updateerzwingen1Click();  // forced update, from both menus
+  void Beenden1Click();          // close, from both menus
+  void Optionen1Click();         // setup dialog, non-modal
+  void Einstellungen1Click();    // setup dialog, modal
+  void N3Click();                // about box, modal, from both menus
+
+  // Hiding to the tray: after a minimise command, and at the tick of MinimierungsTimer.
+  void EreignisseMinimize();
+  void MinimierungsTimerTimer();
+
+  void ReadEinstellungen();
+  void GetIP();
+  void UpdateIP();
+
+  UpdateSettings& Settings() { return settings_; }
+  const Text& LastUpdatedIP() const { return lastUpdatedIP_; }
+  const AddressExchange& Exchange() const { return *exchange_; }
+  Timer& UpdateTimer() { return *updateTimer_; }
+  Timer& MinimierungsTimer() { return *minimierungsTimer_; }
+  ErrorHandler& Errors() { return errors_; }
+
+ private:
+  void HideToTray();
+
+  ClientView& view_;
+  ErrorHandler& errors_;
+  Registry& registry_;
+  Reporter& reporter_;
+  TrayPresence& tray_;
+  UpdateSettings settings_;
+  Text lastUpdatedIP_;
+  std::unique_ptr<IntervalTimer> updateTimer_;
+  std::unique_ptr<IntervalTimer> minimierungsTimer_;
+  std::unique_ptr<AddressClient> korHTTP_;
+  std::unique_ptr<AddressExchange> exchange_;
+  TSetupForm* setupForm_ = nullptr;
+  TAboutBox* aboutBox_ = nullptr;
+  // Set while FormShow runs: the window counts as showing already, so that a show from inside
+  // (the setup dialog's save) does not run FormShow a second time.
+  bool showing_ = false;
+  // The window was hidden in the minimised state and comes back that way.
+  bool minimized_ = false;
+};
+
+}  // namespace korvex
