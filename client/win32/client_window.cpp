@@ -1,0 +1,174 @@
+#include "client/win32/client_window.h"
+
+#include "client/win32/resource.h"
+#include "core/error.h"
+
+namespace korvex::win32 {
+namespace {
+
+constexpr wchar_t kMainMenu[] = L"MAINMENU1";
+constexpr wchar_t kLabelFace[] = L"Tahoma";
+constexpr int kLabelPixels = 19;
+constexpr RECT kImage1{8, 8, 8 + 249, 8 + 113};
+
+}  // namespace
+
+class ClientWindow::Driver : public TimerDriver {
+ public:
+  Driver(ClientWindow& owner, UINT_PTR id) : owner_(owner), id_(id) {}
+  ~Driver() override {
+    Disarm();
+    owner_.ticks_.erase(id_);
+  }
+  void Arm(std::uint32_t milliseconds) override {
+    // SetTimer with an id that is set already starts its countdown anew.
+    if (owner_.Handle() != nullptr && ::SetTimer(owner_.Handle(), id_, milliseconds, nullptr) == 0) {
+      throw KorError(kTimerUnavailable, ::GetLastError());
+    }
+  }
+  void Disarm() override {
+    if (owner_.Handle() != nullptr) ::KillTimer(owner_.Handle(), id_);
+  }
+
+ private:
+  ClientWindow& owner_;
+  UINT_PTR id_;
+};
+
+ClientWindow::ClientWindow(ErrorHandler& errors) : errors_(errors) {
+  Create(kClientWindowClass,
+         {WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, 0, 263, 215, false},
+         kClientCaption, nullptr, ::LoadMenuW(ProgramInstance(), kMainMenu));
+  ipl_ = AddControl(L"STATIC", W(Text(kAddressLabel)), WS_VISIBLE | SS_CENTER | SS_NOPREFIX, 0, 0);
+  ipAnzeige_ = AddControl(L"STATIC", L"", WS_VISIBLE | SS_CENTER | SS_NOPREFIX, 0, 0);
+  Arrange();
+}
+
+ClientWindow::~ClientWindow() = default;
+
+void ClientWindow::Layout() {
+  labelFont_ = MakeFont(kLabelFace, kLabelPixels, false, CurrentDpi());
+  for (HWND label : {ipl_, ipAnzeige_}) {
+    ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(labelFont_.Get()), TRUE);
+  }
+  Place(ipl_, 8, 129, 249, 23);
+  Place(ipAnzeige_, 8, 159, 249, 49);
+}
+
+std::unique_ptr<TimerDriver> ClientWindow::MakeTimerDriver(std::function<void()> onTick) {
+  const UINT_PTR id = nextTimerId_++;
+  ticks_[id] = std::move(onTick);
+  return std::make_unique<Driver>(*this, id);
+}
+
+bool ClientWindow::Visible() const { return Handle() != nullptr && ::IsWindowVisible(Handle()); }
+
+void ClientWindow::ShowWindow(ShowCommand command) {
+  if (Handle() == nullptr) return;
+  switch (command) {
+    case ShowCommand::kHide:
+      ::ShowWindow(Handle(), SW_HIDE);
+      break;
+    case ShowCommand::kShowNormal:
+      ::ShowWindow(Handle(), SW_SHOWNORMAL);
+      break;
+    case ShowCommand::kShowMinNoActivate:
+      ::ShowWindow(Handle(), SW_SHOWMINNOACTIVE);
+      break;
+  }
+}
+
+void ClientWindow::BringToTop() {
+  if (Handle() != nullptr) ::SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+void ClientWindow::BringApplicationToFront() {
+  if (Handle() == nullptr) return;
+  HWND top = ::GetLastActivePopup(Handle());
+  if (top == nullptr || !::IsWindowVisible(top) || !::IsWindowEnabled(top)) top = Handle();
+  ::SetForegroundWindow(top);
+}
+
+void ClientWindow::SetAddress(const Text& address) { ::SetWindowTextW(ipAnzeige_, W(address)); }
+
+void ClientWindow::Close() {
+  if (Handle() != nullptr) ::DestroyWindow(Handle());
+}
+
+void ClientWindow::Run(void (TClient::*handler)()) {
+  if (client_ == nullptr) return;
+  TClient& client = *client_;
+  errors_.Run([&client, handler] { (client.*handler)(); });
+}
+
+void ClientWindow::OnCommand(int id) {
+  switch (id) {
+    case IDM_UPDATEERZWINGEN1:
+    case IDM_UPDATEERZWINGEN2:
+      Run(&TClient::Updateerzwingen1Click);
+      break;
+    case IDM_BEENDEN1:
+    case IDM_BEENDEN2:
+      Run(&TClient::Beenden1Click);
+      break;
+    case IDM_OPTIONEN1:
+      Run(&TClient::Optionen1Click);
+      break;
+    case IDM_EINSTELLUNGEN1:
+      Run(&TClient::Einstellungen1Click);
+      break;
+    case IDM_N3:
+    case IDM_INFO1:
+      Run(&TClient::N3Click);
+      break;
+    default:
+      // The software update and the service commands come with their own handlers.
+      break;
+  }
+}
+
+void ClientWindow::OnPaint() {
+  PAINTSTRUCT paint;
+  HDC dc = ::BeginPaint(Handle(), &paint);
+  logo_.Draw(dc, CurrentDpi().Scale(kImage1), CurrentDpi());
+  ::EndPaint(Handle(), &paint);
+}
+
+void ClientWindow::OnDestroy() {
+  for (const auto& tick : ticks_) ::KillTimer(Handle(), tick.first);
+  ::PostQuitMessage(0);
+}
+
+LRESULT ClientWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT:
+      OnPaint();
+      return 0;
+    case WM_COMMAND:
+      if (lParam == 0) OnCommand(LOWORD(wParam));
+      return 0;
+    case WM_TIMER: {
+      const auto tick = ticks_.find(wParam);
+      if (tick != ticks_.end()) {
+        const std::function<void()> onTick = tick->second;
+        errors_.Run(onTick);
+      }
+      return 0;
+    }
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_MINIMIZE) {
+        const LRESULT result = Default(message, wParam, lParam);
+        Run(&TClient::EreignisseMinimize);
+        return result;
+      }
+      return Default(message, wParam, lParam);
+    case WM_CLOSE:
+      if (client_ == nullptr) return Default(message, wParam, lParam);
+      Run(&TClient::Beenden1Click);
+      return 0;
+    default:
+      return Window::OnMessage(message, wParam, lParam);
+  }
+}
+
+}  // namespace korvex::win32
