@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <functional>
+#include <utility>
 
 #include "client/message_boxes.h"
 #include "core/text.h"

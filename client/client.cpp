@@ -1,0 +1,108 @@
+#include "client/client.h"
+
+#include <utility>
+
+#include "client/about_box.h"
+#include "client/setup_form.h"
+
+namespace korvex {
+
+TClient::TClient(Parts parts)
+    : view_(parts.view),
+      errors_(parts.errors),
+      registry_(parts.registry),
+      reporter_(parts.reporter),
+      tray_(parts.tray),
+      updateTimer_(std::make_unique<IntervalTimer>(
+          parts.timers([this] { errors_.Run([this] { UpdateTimerTimer(); }); }), kClientTimerStart)),
+      minimierungsTimer_(std::make_unique<IntervalTimer>(
+          parts.timers([this] { errors_.Run([this] { MinimierungsTimerTimer(); }); }), kClientTimerStart)),
+      korHTTP_(std::move(parts.korHTTP)) {
+  // The client attaches a new TLS handler to its current client before every HTTPS update.
+  exchange_ = std::make_unique<AddressExchange>(*korHTTP_, std::move(parts.lookup),
+                                                std::move(parts.serviceHost),
+                                                /*attachTlsForUpdate=*/true);
+  updateTimer_->SetEnabled(true);
+  minimierungsTimer_->SetEnabled(true);
+}
+
+TClient::~TClient() = default;
+
+void TClient::SetDialogs(TSetupForm& setupForm, TAboutBox& aboutBox) {
+  setupForm_ = &setupForm;
+  aboutBox_ = &aboutBox;
+}
+
+void TClient::Show() {
+  if (view_.Visible() || showing_) {
+    view_.BringToTop();
+    return;
+  }
+  showing_ = true;
+  errors_.Run([this] { FormShow(); });
+  showing_ = false;
+  view_.ShowWindow(minimized_ ? ShowCommand::kShowMinNoActivate : ShowCommand::kShowNormal);
+}
+
+void TClient::FormShow() {
+  ReadEinstellungen();
+  if (settings_.Einstellungen != kEinstellungenGespeichert) {
+    // The setup dialog is the gate: nothing is sent before the user has saved.
+    minimierungsTimer_->SetEnabled(false);
+    setupForm_->ShowModal();
+    return;
+  }
+  UpdateIP();
+  lastUpdatedIP_ = exchange_->CurrentIP();
+}
+
+void TClient::UpdateTimerTimer() {
+  // The tick looks the address up itself, so that a new address is noticed without a click; an
+  // update follows only a successful lookup that saw another address.
+  ReadEinstellungen();
+  GetIP();
+  const Text& current = exchange_->CurrentIP();
+  if (current.empty() || current == lastUpdatedIP_) return;
+  UpdateIP();
+  lastUpdatedIP_ = exchange_->CurrentIP();
+}
+
+void TClient::Updateerzwingen1Click() {
+  ReadEinstellungen();
+  GetIP();
+  UpdateIP();
+}
+
+void TClient::Beenden1Click() { view_.Close(); }
+
+void TClient::Optionen1Click() { setupForm_->ShowNonModal(); }
+
+void TClient::Einstellungen1Click() { setupForm_->ShowModal(); }
+
+void TClient::N3Click() { aboutBox_->ShowModal(); }
+
+void TClient::EreignisseMinimize() { HideToTray(); }
+
+void TClient::MinimierungsTimerTimer() {
+  minimierungsTimer_->SetEnabled(false);
+  HideToTray();
+}
+
+void TClient::HideToTray() {
+  view_.ShowWindow(ShowCommand::kHide);
+  minimized_ = true;
+  tray_.SetPresent(true);
+}
+
+void TClient::ReadEinstellungen() { korvex::ReadEinstellungen(registry_, settings_, *updateTimer_); }
+
+void TClient::GetIP() {
+  exchange_->GetIP(settings_, [this](const Text& address) { view_.SetAddress(address); });
+}
+
+void TClient::UpdateIP() {
+  UpdateReporter report(reporter_);
+  exchange_->UpdateIP(settings_, report, [this](const Text& address) { view_.SetAddress(address); });
+}
+
+}  // namespace korvex
