@@ -8,7 +8,7 @@ packages=(
   libssl-dev openssl libcpp-httplib-dev libcurl4-openssl-dev
   clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-x86-64-posix
-  wine wine64 xvfb x11-utils
+  wine wine64 xvfb x11-utils fonts-wine imagemagick
 )
 
 missing=()
