@@ -41,12 +41,37 @@ Text WindowText(HWND window) {
   return FromW(text.data(), static_cast<std::size_t>(std::max(copied, 0)));
 }
 
-// A drop-down's window height is the height of its field; the field follows the item height.
+// A drop-down's window height is the height of its field, which follows the item height of the
+// field; measured, since the field adds borders of its own.
 void FitComboHeight(HWND combo, int height) {
-  RECT rect{};
-  ::GetWindowRect(combo, &rect);
-  const int item = static_cast<int>(::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
-  ::SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item + height - (rect.bottom - rect.top));
+  // Corrected from the value set, not the one read back: Wine reads back more than it was given.
+  int item = static_cast<int>(::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    RECT rect{};
+    ::GetWindowRect(combo, &rect);
+    const int difference = height - (rect.bottom - rect.top);
+    if (difference == 0 || item + difference < 1) return;
+    item += difference;
+    ::SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
+  }
+}
+
+// The up-down takes its place from the right of its buddy, which it narrows, and overlaps the
+// buddy's border; the two together are made to end where the field's width says.
+void AttachSpin(HWND spin, HWND field, int fieldWidth) {
+  RECT fieldRect{};
+  ::GetWindowRect(field, &fieldRect);
+  ::MapWindowPoints(nullptr, ::GetParent(field), reinterpret_cast<POINT*>(&fieldRect), 2);
+  const int right = fieldRect.left + fieldWidth;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    ::SendMessageW(spin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(field), 0);
+    RECT spinRect{};
+    ::GetWindowRect(spin, &spinRect);
+    ::MapWindowPoints(nullptr, ::GetParent(spin), reinterpret_cast<POINT*>(&spinRect), 2);
+    if (spinRect.right == right) return;
+    ::SetWindowPos(field, nullptr, 0, 0, fieldWidth + right - spinRect.right, fieldRect.bottom - fieldRect.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 // The spin field's text as its value: an integer clamped to the range, anything else the minimum.
@@ -127,7 +152,7 @@ void SetupWindow::Layout() {
   // The up-down takes its width from the right of the field's 138 pixels.
   Place(intervall_, 186, 291, 138, 33);
   Place(intervallSpin_, 186 + 138 - kSpinWidth, 291, kSpinWidth, 33);
-  ::SendMessageW(intervallSpin_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(intervall_), 0);
+  AttachSpin(intervallSpin_, intervall_, CurrentDpi().Scale(138));
   PlaceLabel(minutenL_, 330, 294);
   PlaceLabel(updateArtL_, 17, 334);
   Place(updateArt_, 186, 330, 274, kDropDownHeight);
