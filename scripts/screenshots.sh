@@ -75,7 +75,8 @@ drive wait "$setup" 60
 drive settext "$setup" Edit 0 korvex -- settext "$setup" Edit 1 geheim
 shot setup-login "$setup"
 
-drive click "$setup" Login -- shown "$setup" Button 1 30
+# Enter in the password field presses the default button, Login.
+drive key "$setup" Edit 1 RETURN -- shown "$setup" Button 1 30
 drive pick "$setup" 0 0 -- pick "$setup" 1 0
 shot setup-hosts "$setup"
 
@@ -92,6 +93,7 @@ shot main Korvex-Client
 echo "== about box"
 drive menu Korvex-Client "?"
 shot about Info
+echo "main window while the about box is open: $(drive state Korvex-Client | tr -d '\r')"
 drive click Info OK -- gone Info
 
 drive close Korvex-Client

@@ -11,6 +11,11 @@
 //                                     caption, hidden or not (puts a window back from the tray)
 //   settext CAPTION CLASS INDEX TEXT  WM_SETTEXT to the INDEX-th (from 0) control of CLASS
 //   gettext CAPTION CLASS INDEX       prints that control's text
+//   key CAPTION CLASS INDEX KEY       posts KEY (RETURN, TAB, ESCAPE, UP, DOWN or a virtual-key
+//                                     number) down and up to that control, through the program's
+//                                     message loop as typed keys go
+//   state CAPTION                     prints "visible|hidden enabled|disabled" of the window with
+//                                     this caption, hidden or not
 //   click CAPTION TEXT                BM_CLICK (posted) on the button with this text
 //   pick CAPTION INDEX ENTRY          CB_SETCURSEL ENTRY and CBN_SELCHANGE on the INDEX-th combo box
 //   selection CAPTION INDEX           prints CB_GETCURSEL of the INDEX-th combo box
@@ -194,6 +199,23 @@ void Run(const std::vector<std::wstring>& args) {
   } else if (command == L"gettext") {
     need(4);
     Print(TextOf(ControlByClass(WaitForWindow(args[1]), args[2], std::stoi(args[3]))));
+  } else if (command == L"key") {
+    need(5);
+    HWND control = ControlByClass(WaitForWindow(args[1]), args[2], std::stoi(args[3]));
+    const std::wstring& name = args[4];
+    const WPARAM key = name == L"RETURN"   ? VK_RETURN
+                       : name == L"TAB"    ? VK_TAB
+                       : name == L"ESCAPE" ? VK_ESCAPE
+                       : name == L"UP"     ? VK_UP
+                       : name == L"DOWN"   ? VK_DOWN
+                                           : static_cast<WPARAM>(std::stoi(name));
+    ::PostMessageW(control, WM_KEYDOWN, key, 1);
+    ::PostMessageW(control, WM_KEYUP, key, 1 | (1u << 30) | (1u << 31));
+  } else if (command == L"state") {
+    HWND window = ::FindWindowW(nullptr, args[1].c_str());
+    if (window == nullptr) Fail(L"no window \"" + args[1] + L"\"");
+    Print(std::wstring(::IsWindowVisible(window) ? L"visible" : L"hidden") +
+          (::IsWindowEnabled(window) ? L" enabled" : L" disabled"));
   } else if (command == L"click") {
     need(3);
     HWND button = ButtonByText(WaitForWindow(args[1]), args[2]);
