@@ -88,6 +88,33 @@ void TClient::MinimierungsTimerTimer() {
   HideToTray();
 }
 
+void TClient::TrayIconClick() {
+  ReadEinstellungen();
+  GetIP();
+  const Text& address = exchange_->CurrentIP();
+  reporter_.Report(kTrayClickBody + address, kTrayClickBalloon + address);
+}
+
+void TClient::TrayIconDblClick() {
+  Show();
+  tray_.SetPresent(false);
+  Restore();
+}
+
+void TClient::Programmffnen1Click() {
+  tray_.SetPresent(false);
+  minimierungsTimer_->SetEnabled(false);
+  Show();
+  Restore();
+}
+
+void TClient::Restore() {
+  // From the minimised state this restores and activates the window.
+  view_.ShowWindow(ShowCommand::kShowNormal);
+  minimized_ = false;
+  view_.BringApplicationToFront();
+}
+
 void TClient::HideToTray() {
   view_.ShowWindow(ShowCommand::kHide);
   minimized_ = true;

@@ -22,6 +22,10 @@ inline constexpr char16_t kClientCaption[] = u"Korvex-Client";
 inline constexpr char16_t kAddressLabel[] = u"Ihre aktuelle IP lautet:";
 // Both timers start at one second; ReadEinstellungen later sets the update timer's interval.
 inline constexpr std::uint32_t kClientTimerStart = 1000;
+// The report of a tray click: the notification's body and the balloon's text, each followed by
+// the address as the lookup left it.
+inline constexpr char16_t kTrayClickBody[] = u"Ihre aktuelle IP lautet: ";
+inline constexpr char16_t kTrayClickBalloon[] = u"Aktuelle IP: ";
 
 // The tray icon as the main window uses it when hiding to and restoring from the tray.
 class TrayPresence {
@@ -69,6 +73,11 @@ class TClient {
   // Hiding to the tray: after a minimise command, and at the tick of MinimierungsTimer.
   void EreignisseMinimize();
   void MinimierungsTimerTimer();
+  // The tray icon: a click looks the address up and reports it; a double-click and "Programm
+  // öffnen" restore the window, and only the menu item cancels the automatic hide.
+  void TrayIconClick();
+  void TrayIconDblClick();
+  void Programmffnen1Click();
 
   void ReadEinstellungen();
   void GetIP();
@@ -83,6 +92,7 @@ class TClient {
 
  private:
   void HideToTray();
+  void Restore();
 
   ClientView& view_;
   ErrorHandler& errors_;

@@ -198,8 +198,13 @@ class FakeReporter : public Reporter {
 
 class FakeTray : public TrayPresence {
  public:
-  void SetPresent(bool present) override { this->present = present; }
+  // Deleting may fail as the shell's call can; the icon counts as absent all the same.
+  void SetPresent(bool present) override {
+    this->present = present;
+    if (!present && failDelete) throw KorError(u"Shell-Benachrichtigungssymbol kann nicht entfernt werden");
+  }
   bool present = true;
+  bool failDelete = false;
 };
 
 }  // namespace korvex::testing

@@ -161,4 +161,13 @@ std::string Simulator::AddressOf(const std::string& host) const {
   return "";
 }
 
+void Simulator::SetUpdateFault(const std::string& status) const {
+  std::ofstream(dir_ + "/update-fault", std::ios::binary | std::ios::trunc) << status << "\n";
+}
+
+void Simulator::ClearUpdateFault() const {
+  std::error_code ignored;
+  std::filesystem::remove(dir_ + "/update-fault", ignored);
+}
+
 }  // namespace korvex::testing

@@ -22,6 +22,11 @@ inline constexpr char16_t kSimHost[] = u"haus.korvex.test";
 inline constexpr char16_t kSimSpecialUser[] = u"J\u00FCrgen \u00C4";
 inline constexpr char16_t kSimSpecialPassword[] = u"p&w #+%?=\u00E4\u20AC/";
 inline constexpr char16_t kSimSpecialHost[] = u"b\u00FCro&x.korvex.test";
+// An account as a user of the setup dialog has it: a password with "&", a blank and an umlaut,
+// and two host names to pick from.
+inline constexpr char16_t kSimAnnaUser[] = u"anna";
+inline constexpr char16_t kSimAnnaPassword[] = u"Gr&n \u00F6l";
+inline constexpr char16_t kSimAnnaHosts[][20] = {u"heim.korvex.test", u"laube.korvex.test"};
 
 // One request as the simulator logged it: "scheme", "method", "target", "path", "version",
 // "remote", "remote_port", "status", "answer", "param.NAME" (decoded query values, UTF-8) and
@@ -57,6 +62,10 @@ class Simulator {
                                             std::chrono::seconds(10)) const;
   // The last address recorded for `host` (UTF-8), "-" for none, "" for an unknown host.
   std::string AddressOf(const std::string& host) const;
+  // From now on /update.php answers with this status line ("500 Internal Server Error"), until
+  // ClearUpdateFault.
+  void SetUpdateFault(const std::string& status) const;
+  void ClearUpdateFault() const;
 
  private:
   std::string dir_;

@@ -239,6 +239,95 @@ TEST(ClientTimerTest, AForcedUpdateLooksUpThenUpdatesAndLeavesTheLastAddressToTh
   EXPECT_EQ(c.mainView.address, u"198.51.100.1");
 }
 
+// The window in the tray and back: hiding by the timer or a minimise, restoring by a double-click
+// or "Programm öffnen", and the tray click's report.
+struct TrayClient : Client {
+  TrayClient() {
+    StoreSettings();
+    client->Show();  // start-up: shown, icon present, the hide timer armed
+  }
+};
+
+TEST(ClientTrayTest, TheTimerHidesAndADoubleClickRestoresWithAnUpdate) {
+  TrayClient c;
+  ASSERT_TRUE(c.timers.Tick(kMinimierungsTimer));
+  EXPECT_FALSE(c.mainView.visible);
+  EXPECT_TRUE(c.tray.present);
+  c.mainView.commands.clear();
+  c.Run([&] { c.client->TrayIconDblClick(); });
+  EXPECT_EQ(c.Updates(), 2u);  // showing a hidden window runs FormShow
+  EXPECT_EQ(c.mainView.commands,
+            (std::vector<ShowCommand>{ShowCommand::kShowMinNoActivate, ShowCommand::kShowNormal}));
+  EXPECT_FALSE(c.tray.present);
+  EXPECT_EQ(c.journal.back(), "main to front");
+
+  c.client->EreignisseMinimize();
+  EXPECT_FALSE(c.mainView.visible);
+  EXPECT_TRUE(c.tray.present);
+}
+
+TEST(ClientTrayTest, DuringStartUpADoubleClickStillHidesAtTheTickButTheMenuItemCancels) {
+  {
+    TrayClient c;
+    c.Run([&] { c.client->TrayIconDblClick(); });
+    EXPECT_EQ(c.Updates(), 1u);  // the window was visible: no second FormShow
+    EXPECT_FALSE(c.tray.present);
+    EXPECT_TRUE(c.timers.Tick(kMinimierungsTimer));
+    EXPECT_FALSE(c.mainView.visible);
+  }
+  {
+    TrayClient c;
+    c.Run([&] { c.client->Programmffnen1Click(); });
+    EXPECT_EQ(c.Updates(), 1u);
+    EXPECT_FALSE(c.tray.present);
+    EXPECT_FALSE(c.timers.Armed(kMinimierungsTimer));
+    EXPECT_TRUE(c.mainView.visible);
+  }
+}
+
+TEST(ClientTrayTest, AnIconThatCannotBeDeletedEndsTheRestoreWithTheError) {
+  {
+    TrayClient c;
+    c.timers.Tick(kMinimierungsTimer);
+    c.client->MinimierungsTimer().SetEnabled(true);
+    c.tray.failDelete = true;
+    c.Run([&] { c.client->Programmffnen1Click(); });
+    ASSERT_EQ(c.boxes.shown.size(), 1u);
+    EXPECT_EQ(c.boxes.shown[0].text, u"Shell-Benachrichtigungssymbol kann nicht entfernt werden.");
+    EXPECT_FALSE(c.mainView.visible);
+    EXPECT_TRUE(c.timers.Armed(kMinimierungsTimer));
+  }
+  {
+    TrayClient c;
+    c.timers.Tick(kMinimierungsTimer);
+    c.tray.failDelete = true;
+    c.Run([&] { c.client->TrayIconDblClick(); });
+    EXPECT_EQ(c.boxes.shown.size(), 1u);
+    EXPECT_TRUE(c.mainView.visible);
+    EXPECT_EQ(c.mainView.commands.back(), ShowCommand::kShowMinNoActivate);
+  }
+}
+
+TEST(ClientTrayTest, AClickLooksTheAddressUpAndReportsItAsTheLookupLeftIt) {
+  TrayClient c;
+  c.timers.Tick(kMinimierungsTimer);
+  const std::size_t lookups = c.Lookups();
+  c.service.answers["/ip.php"].body = u"198.51.100.1\n";
+  c.Run([&] { c.client->TrayIconClick(); });
+  EXPECT_EQ(c.Lookups(), lookups + 1);
+  EXPECT_EQ(c.Updates(), 1u);
+  EXPECT_EQ(c.reporter.reports.back(),
+            std::make_pair(Text(u"Ihre aktuelle IP lautet: 198.51.100.1\n"), Text(u"Aktuelle IP: 198.51.100.1\n")));
+  EXPECT_EQ(c.mainView.address, u"198.51.100.1\n");
+  EXPECT_FALSE(c.mainView.visible);
+
+  c.service.answers["/ip.php"].failure = u"Socket-Fehler # 10061";
+  c.Run([&] { c.client->TrayIconClick(); });
+  EXPECT_EQ(c.reporter.reports.back(), std::make_pair(Text(u"Ihre aktuelle IP lautet: "), Text(u"Aktuelle IP: ")));
+  EXPECT_EQ(c.mainView.address, u"198.51.100.1\n");  // a failed lookup leaves the label
+  EXPECT_TRUE(c.boxes.shown.empty());
+}
+
 struct HostListCase {
   const char* name;
   Text answer;

@@ -52,6 +52,8 @@ const char kUsage[] =
     "                      the files of /updates/NAME\n"
     "  --update-answer T   the answer of a successful update (default OK)\n"
     "  --set-cookie        answer every request with a Set-Cookie, to follow cookies in the log\n"
+    "  --update-fault FILE while FILE exists, /update.php answers with the status of its first\n"
+    "                      line ('500 Internal Server Error') instead of updating\n"
     "Stops on SIGTERM or SIGINT.\n";
 
 struct Account {
@@ -64,7 +66,7 @@ struct Options {
   int httpPort = 0;
   int httpsPort = 0;
   int mixedPort = 0;
-  std::string cert, key, portFile, logFile, stateFile, filesDir;
+  std::string cert, key, portFile, logFile, stateFile, filesDir, updateFaultFile;
   std::string updateAnswer = kUpdateOk;
   bool setCookie = false;
 };
@@ -124,6 +126,8 @@ Options ParseOptions(int argc, char** argv) {
       options.filesDir = value();
     } else if (arg == "--update-answer") {
       options.updateAnswer = value();
+    } else if (arg == "--update-fault") {
+      options.updateFaultFile = value();
     } else if (arg == "--set-cookie") {
       options.setCookie = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -189,6 +193,7 @@ class AddressService {
       response.set_content(request.remote_addr, "text/plain");
     });
     server.Get("/update.php", [this](const httplib::Request& request, httplib::Response& response) {
+      if (AnswerFault(response)) return;
       response.set_content(Update(request), "text/plain");
     });
     server.Get("/userhosts.php",
@@ -227,6 +232,20 @@ class AddressService {
   }
 
  private:
+  // A test switches the update endpoint to an error answer by creating the fault file.
+  bool AnswerFault(httplib::Response& response) const {
+    std::string fault;
+    if (options_.updateFaultFile.empty() || !ReadWhole(options_.updateFaultFile, fault)) return false;
+    fault = fault.substr(0, fault.find_first_of("\r\n"));
+    const int status = std::atoi(fault.c_str());
+    if (status < 100 || status > 999) return false;
+    response.status = status;
+    const std::size_t reason = fault.find(' ');
+    if (reason != std::string::npos) response.reason = fault.substr(reason + 1);
+    response.set_content(fault, "text/plain");
+    return true;
+  }
+
   const Account* Authenticate(const httplib::Request& request) const {
     const auto found = options_.accounts.find(request.get_param_value("user"));
     if (found == options_.accounts.end() ||

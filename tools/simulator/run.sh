@@ -4,6 +4,7 @@
 #   run.sh stop DIR                            stop the one started in DIR
 # DIR receives certs/ (test CA and localhost certificate), ports ("http=N", "https=N"),
 # requests.log (one JSON line per request), state (host table), files/ (software updates),
+# update-fault (absent; a test creates it to make /update.php fail),
 # sim.out and pid. The program is $KORVEX_SIM, else the native build's.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -34,11 +35,12 @@ case $command in
     stop
     bash "$root/tools/make-test-certs.sh" "$dir/certs"
     [ -f "$dir/files/softwareupdate.txt" ] || : > "$dir/files/softwareupdate.txt"
-    rm -f "$dir/ports" "$dir/requests.log" "$dir/state"
+    rm -f "$dir/ports" "$dir/requests.log" "$dir/state" "$dir/update-fault"
     # Its own session and no inherited pipes, so that the caller (ctest) does not wait for it.
     setsid "$sim" --accounts "$here/accounts.txt" --cert "$dir/certs/localhost.pem" \
       --key "$dir/certs/localhost.key" --port-file "$dir/ports" --log "$dir/requests.log" \
-      --state "$dir/state" --files "$dir/files" "$@" </dev/null >"$dir/sim.out" 2>&1 &
+      --state "$dir/state" --files "$dir/files" \
+      --update-fault "$dir/update-fault" "$@" </dev/null >"$dir/sim.out" 2>&1 &
     echo $! > "$dir/pid"
     for _ in $(seq 200); do
       [ -f "$dir/ports" ] && { cat "$dir/ports"; exit 0; }

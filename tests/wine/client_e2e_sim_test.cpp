@@ -1,0 +1,202 @@
+// Korvex.exe end to end under Wine, against the local address service, driven as a user would:
+// the first start with its setup dialog, login, pick and save, a restart, a failed forced update,
+// and the end of the program when the first-start dialog is closed.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/client.h"
+#include "client/setup_form.h"
+#include "core/password.h"
+#include "core/registry.h"
+#include "core/settings.h"
+#include "tests/support/desktop.h"
+#include "tests/support/simulator.h"
+
+namespace korvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildWithText;
+using testing::ChildrenOf;
+using testing::Program;
+using testing::SimRequest;
+using testing::Simulator;
+using testing::WaitFor;
+using testing::WindowText;
+
+const Text kClientExe = FromUtf8(KORVEX_CLIENT_EXE);
+constexpr wchar_t kMainMenu[] = L"MAINMENU1";
+constexpr char16_t kSetupCaption[] = u"Korvex-Client Setup";
+
+void ClearSettings() { ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Korvex", KEY_WOW64_32KEY, 0); }
+
+void StoreServiceHost(const Text& host) {
+  const std::unique_ptr<RegistryKey> key = MakeSystemRegistry()->OpenSettingsKey();
+  ASSERT_TRUE(key);
+  key->WriteString(kValueServeradresse, host);
+}
+
+std::optional<Text> Stored(TextView name) {
+  const std::unique_ptr<RegistryKey> key = MakeSystemRegistry()->OpenSettingsKey();
+  RegistryValueInfo info;
+  if (!key || !key->QueryInfo(name, info)) return std::nullopt;
+  Text text;
+  if (ReadString(key.get(), name, text)) return text;
+  std::int32_t number = 0;
+  if (ReadInteger(key.get(), name, number)) return ToText(number);
+  return std::nullopt;
+}
+
+std::vector<SimRequest> RequestsTo(const std::vector<SimRequest>& requests, const std::string& path) {
+  std::vector<SimRequest> matching;
+  for (const SimRequest& r : requests) {
+    if (r["path"] == path) matching.push_back(r);
+  }
+  return matching;
+}
+
+class ClientEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::optional<Simulator> found = Simulator::Find();
+    ASSERT_TRUE(found) << "the simulator fixture is not running";
+    sim_ = *found;
+    sim_.ClearUpdateFault();
+    ClearSettings();
+  }
+  void TearDown() override {
+    sim_.ClearUpdateFault();
+    ClearSettings();
+  }
+
+  std::unique_ptr<Program> StartClient() {
+    auto program = std::make_unique<Program>(kClientExe, u"", u"C:\\");
+    EXPECT_TRUE(program->Started());
+    return program;
+  }
+
+  // Ends the client as a user would, through "Datei" / "Beenden".
+  void Quit(Program& client) {
+    HWND main = testing::FindWindowOf(client.Id(), kClientCaption);
+    ASSERT_NE(main, nullptr);
+    ASSERT_TRUE(testing::ChooseMenu(main, kClientExe, kMainMenu, {u"Datei", u"Beenden"}));
+    EXPECT_EQ(client.WaitForExit(), std::optional<DWORD>(0));
+  }
+
+  Simulator sim_;
+};
+
+TEST_F(ClientEndToEnd, FirstStartLogsInPicksSavesAndUpdatesThenARestartUpdatesAtOnce) {
+  StoreServiceHost(sim_.HttpsHost());
+  const std::size_t mark = sim_.LogMark();
+  std::unique_ptr<Program> client = StartClient();
+
+  HWND setup = testing::WaitForWindow(client->Id(), kSetupCaption);
+  ASSERT_NE(setup, nullptr);
+  // Only the setup dialog is on screen; the main window waits for it.
+  EXPECT_EQ(testing::VisibleWindowsOf(client->Id()), std::vector<HWND>{setup});
+  HWND main = testing::FindWindowOf(client->Id(), kClientCaption);
+  ASSERT_NE(main, nullptr);
+  EXPECT_FALSE(::IsWindowVisible(main));
+
+  const std::vector<HWND> edits = ChildrenOf(setup, u"Edit");
+  const std::vector<HWND> lists = ChildrenOf(setup, u"ComboBox");
+  ASSERT_EQ(edits.size(), 3u);  // account, password, interval
+  ASSERT_EQ(lists.size(), 2u);  // host, transport
+  EXPECT_FALSE(::IsWindowVisible(lists[0]));
+  testing::Type(edits[0], testing::kSimAnnaUser);
+  testing::Type(edits[1], testing::kSimAnnaPassword);
+  HWND login = ChildWithText(setup, u"Button", u"Login");
+  ASSERT_NE(login, nullptr);
+  testing::Click(login);
+
+  ASSERT_TRUE(WaitFor([&] { return testing::EntryCount(lists[0]) == 2; }));
+  EXPECT_TRUE(::IsWindowVisible(lists[0]));
+  EXPECT_FALSE(::IsWindowEnabled(edits[0]));
+  // The login is the first request of the program, over HTTPS, with the password encoded.
+  std::vector<SimRequest> requests = sim_.RequestsSince(mark, 1);
+  ASSERT_GE(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["path"], "/userhosts.php");
+  EXPECT_EQ(requests[0]["scheme"], "https");
+  EXPECT_NE(requests[0]["target"].find("password=Gr%26n%20%C3%B6l"), std::string::npos)
+      << requests[0]["target"];
+  EXPECT_EQ(requests[0]["param.password"], ToUtf8(testing::kSimAnnaPassword));
+
+  testing::Pick(lists[0], 1);
+  testing::Type(edits[2], u"7");
+  testing::Pick(lists[1], 0);
+  HWND save = ChildWithText(setup, u"Button", u"Speichern");
+  ASSERT_NE(save, nullptr);
+  testing::Click(save);
+
+  const std::string host = ToUtf8(testing::kSimAnnaHosts[1]);
+  ASSERT_TRUE(WaitFor([&] { return sim_.AddressOf(host) == "127.0.0.1"; }));
+  EXPECT_EQ(Stored(kValueBenutzername), Text(testing::kSimAnnaUser));
+  EXPECT_EQ(Stored(kValuePasswort), Verschluesseln(testing::kSimAnnaPassword));
+  EXPECT_EQ(Stored(kValueHostname), Text(testing::kSimAnnaHosts[1]));
+  EXPECT_EQ(Stored(kValueUpdateart), Text(u"HTTPS"));
+  EXPECT_EQ(Stored(kValueUpdateIntervall), Text(u"7"));
+  EXPECT_EQ(Stored(kValueEinstellungen), Text(u"Ja"));
+  // The address shows in the main window, which then goes to the tray by itself.
+  EXPECT_TRUE(WaitFor([&] { return ChildWithText(main, u"Static", u"127.0.0.1") != nullptr; }));
+  EXPECT_TRUE(WaitFor([&] { return !::IsWindowVisible(main) && !::IsWindowVisible(setup); }, 10s));
+  EXPECT_FALSE(testing::FindBox(client->Id()));
+  Quit(*client);
+
+  const std::size_t restart = sim_.LogMark();
+  client = StartClient();
+  ASSERT_NE(testing::WaitForWindow(client->Id(), kClientCaption), nullptr);
+  // The window comes up after its update and the lookup that follows it.
+  requests = sim_.RequestsSince(restart, 2);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0]["path"], "/update.php");
+  EXPECT_EQ(requests[0]["param.host"], host);
+  EXPECT_EQ(requests[1]["path"], "/ip.php");
+  EXPECT_EQ(testing::FindWindowOf(client->Id(), kSetupCaption) != nullptr &&
+                ::IsWindowVisible(testing::FindWindowOf(client->Id(), kSetupCaption)),
+            false);
+  Quit(*client);
+  EXPECT_EQ(RequestsTo(sim_.RequestsSince(restart, 2, 0ms), "/update.php").size(), 1u);
+}
+
+TEST_F(ClientEndToEnd, AnErrorAnswerToAForcedUpdateShowsTheStatusLineWithAFullStop) {
+  StoreServiceHost(sim_.HttpHost());
+  WriteEinstellungen(*MakeSystemRegistry(),
+                     SettingsInput{testing::kSimUser, testing::kSimPassword, testing::kSimHost,
+                                   kTransportHttp, u"5"});
+  const std::size_t mark = sim_.LogMark();
+  std::unique_ptr<Program> client = StartClient();
+  HWND main = testing::WaitForWindow(client->Id(), kClientCaption);
+  ASSERT_NE(main, nullptr);
+  ASSERT_EQ(RequestsTo(sim_.RequestsSince(mark, 2), "/update.php").size(), 1u);
+
+  sim_.SetUpdateFault("500 Internal Server Error");
+  ASSERT_TRUE(testing::ChooseMenu(main, kClientExe, kMainMenu, {u"Datei", u"Update erzwingen"}));
+  const std::optional<testing::Box> box = testing::WaitForBox(client->Id());
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, u"Korvex");
+  EXPECT_EQ(box->text, u"HTTP/1.1 500 Internal Server Error.");
+  ::PostMessageW(box->window, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(WaitFor([&] { return !testing::FindBox(client->Id()); }));
+  Quit(*client);
+}
+
+TEST_F(ClientEndToEnd, ClosingTheFirstStartDialogEndsTheProgram) {
+  StoreServiceHost(sim_.HttpsHost());
+  const std::size_t mark = sim_.LogMark();
+  std::unique_ptr<Program> client = StartClient();
+  HWND setup = testing::WaitForWindow(client->Id(), kSetupCaption);
+  ASSERT_NE(setup, nullptr);
+  ::PostMessageW(setup, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(client->WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_TRUE(sim_.RequestsSince(mark, 1, 0ms).empty());
+}
+
+}  // namespace
+}  // namespace korvex
