@@ -118,6 +118,13 @@ SetupWindow::SetupWindow(HWND owner, ErrorHandler& errors) : errors_(errors) {
   ::SendMessageW(intervallSpin_, UDM_SETPOS32, 0, kIntervalInitial);
   ::SetWindowTextW(intervall_, W(ToText(kIntervalInitial)));
   ::SetWindowSubclass(intervall_, &SetupWindow::IntervalKeys, 1, reinterpret_cast<DWORD_PTR>(this));
+  for (HWND combo : {hostauswahl_, updateArt_}) {
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    if (::GetComboBoxInfo(combo, &info) && info.hwndItem != nullptr) {
+      ::SetWindowSubclass(info.hwndItem, &SetupWindow::CompleteTyping, 2, reinterpret_cast<DWORD_PTR>(combo));
+    }
+  }
   for (const char16_t* entry : {kTransportEntryHttps, kTransportEntryHttp}) {
     ::SendMessageW(updateArt_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(Text(entry))));
   }
@@ -269,6 +276,27 @@ LRESULT CALLBACK SetupWindow::IntervalKeys(HWND edit, UINT message, WPARAM wPara
   }
   if (message == WM_NCDESTROY) ::RemoveWindowSubclass(edit, &SetupWindow::IntervalKeys, 1);
   return ::DefSubclassProc(edit, message, wParam, lParam);
+}
+
+// Typing completion of the drop-downs: a typed character that makes the text, up to the caret at
+// its end, the beginning of an entry picks that entry, and the rest of it is selected for typing
+// over. Only this and a pick from the list select an entry; other typing leaves none selected.
+LRESULT CALLBACK SetupWindow::CompleteTyping(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                             DWORD_PTR data) {
+  if (message == WM_NCDESTROY) ::RemoveWindowSubclass(edit, &SetupWindow::CompleteTyping, 2);
+  const LRESULT result = ::DefSubclassProc(edit, message, wParam, lParam);
+  if (message != WM_CHAR || wParam < L' ') return result;
+  HWND combo = reinterpret_cast<HWND>(data);
+  const Text typed = WindowText(edit);
+  DWORD start = 0;
+  DWORD end = 0;
+  ::SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  if (typed.empty() || end != typed.size()) return result;
+  const LRESULT entry = ::SendMessageW(combo, CB_FINDSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(W(typed)));
+  if (entry == CB_ERR) return result;
+  ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+  ::SendMessageW(combo, CB_SETEDITSEL, 0, MAKELPARAM(typed.size(), -1));
+  return result;
 }
 
 void SetupWindow::FocusFirst() {

@@ -45,6 +45,8 @@ class SetupWindow : public Window, public SetupView {
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
+  static LRESULT CALLBACK CompleteTyping(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR combo);
   static LRESULT CALLBACK IntervalKeys(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                        DWORD_PTR self);
   void Run(void (TSetupForm::*handler)());

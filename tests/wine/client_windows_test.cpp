@@ -278,6 +278,19 @@ TEST_F(ClientWindowsTest, DropDownTextAndSelectionAreSeparate) {
   EXPECT_EQ(TextOf(transport), L"HTTPS (Verschlüsselt)");
   EXPECT_EQ(setup.TransportSelection(), kTransportNone) << "the text of an entry selects nothing";
 
+  // Typing that completes to an entry picks it; typing on past it picks none.
+  setup.SetTransportText(u"");
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof info;
+  ASSERT_TRUE(::GetComboBoxInfo(transport, &info));
+  for (wchar_t c : std::wstring(L"HTTP (U")) ::SendMessageW(info.hwndItem, WM_CHAR, c, 0);
+  EXPECT_EQ(TextOf(transport), L"HTTP (Unverschlüsselt)");
+  EXPECT_EQ(setup.TransportSelection(), kTransportHttp);
+  ::SendMessageW(info.hwndItem, EM_SETSEL, 0, -1);
+  for (wchar_t c : std::wstring(L"FTP")) ::SendMessageW(info.hwndItem, WM_CHAR, c, 0);
+  EXPECT_EQ(TextOf(transport), L"FTP");
+  EXPECT_EQ(setup.TransportSelection(), kTransportNone);
+
   setup.SetHostText(u"stored.korvex.test");
   setup.SetHostEntries({u"alpha", u"", u"beta"});
   HWND hosts = ControlByIndex(setup.Handle(), L"ComboBox", 0);
