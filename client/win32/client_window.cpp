@@ -121,6 +121,9 @@ void ClientWindow::OnCommand(int id) {
     case IDM_INFO1:
       Run(&TClient::N3Click);
       break;
+    case IDM_PROGRAMMFFNEN1:
+      Run(&TClient::Programmffnen1Click);
+      break;
     default:
       // The software update and the service commands come with their own handlers.
       break;

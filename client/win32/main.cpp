@@ -10,11 +10,17 @@
 #include "client/about_box.h"
 #include "client/client.h"
 #include "client/error_handler.h"
+#include "client/notification_centre.h"
 #include "client/setup_form.h"
+#include "client/tray_icon.h"
+#include "client/tray_report.h"
 #include "client/win32/about_window.h"
 #include "client/win32/client_window.h"
+#include "client/win32/notify_icon_window.h"
+#include "client/win32/resource.h"
 #include "client/win32/setup_window.h"
 #include "client/win32/system_message_boxes.h"
+#include "client/win32/toast_platform.h"
 #include "core/error.h"
 #include "core/http_client.h"
 #include "core/registry.h"
@@ -25,17 +31,38 @@
 namespace korvex::win32 {
 namespace {
 
-// Until the tray icon and the notifications are there, hiding to the tray only hides the window
-// and outcomes are not reported.
-class NoTray : public TrayPresence {
+// The tray icon as the main window hides to it and restores from it.
+class TrayIconPresence : public TrayPresence {
  public:
-  void SetPresent(bool) override {}
+  explicit TrayIconPresence(TTrayIcon& icon) : icon_(icon) {}
+  void SetPresent(bool present) override { icon_.SetPresent(present); }
+
+ private:
+  TTrayIcon& icon_;
 };
 
-class NoReporter : public Reporter {
+// The tray menu "Popup" of the resources, destroyed with the program.
+class PopupMenu {
  public:
-  void Report(const Text&, const Text&) override {}
+  PopupMenu() : menu_(::LoadMenuW(::GetModuleHandleW(nullptr), L"POPUP")) {}
+  ~PopupMenu() {
+    if (menu_ != nullptr) ::DestroyMenu(menu_);
+  }
+  PopupMenu(const PopupMenu&) = delete;
+  PopupMenu& operator=(const PopupMenu&) = delete;
+  HMENU Items() const { return menu_ != nullptr ? ::GetSubMenu(menu_, 0) : nullptr; }
+
+ private:
+  HMENU menu_;
 };
+
+// The program icon at the size of the notification area, where its simpler small image reads
+// better than the 32-pixel one scaled down.
+HICON TrayImage() {
+  return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KORVEX), IMAGE_ICON,
+                                         ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
+                                         LR_SHARED));
+}
 
 Text ProgramPath() {
   std::vector<wchar_t> buffer(MAX_PATH);
@@ -58,10 +85,20 @@ int RunClient() {
     const std::unique_ptr<Connector> connector = MakeSystemConnector();
     Connector& sockets = *connector;
     const Text serviceHost = ReadServiceHost(*registry);
-    NoTray tray;
-    NoReporter reporter;
+    // Win10Info: set up once; unavailable where the system has no toasts.
+    const std::unique_ptr<ToastPlatform> toastPlatform = MakeToastPlatform();
+    TNotificationCentre win10Info(*toastPlatform);
 
     ClientWindow clientWindow(errors);
+    // The icon is in the notification area before the main window is first shown.
+    NotifyIconWindow trayWindow(clientWindow.Handle(), TrayImage());
+    PopupMenu popup;
+    trayWindow.SetPopupMenu(popup.Items());
+    trayWindow.SetErrorHandler([&errors](const std::exception& failure) { errors.Show(failure); });
+    TTrayIcon& trayIcon = trayWindow.Icon();
+    TrayIconPresence tray(trayIcon);
+    TTrayReport reporter(win10Info, trayIcon);
+
     TClient client(TClient::Parts{
         clientWindow,
         errors,
@@ -74,6 +111,8 @@ int RunClient() {
         reporter,
         tray});
     clientWindow.Attach(client);
+    trayIcon.OnClick = [&client] { client.TrayIconClick(); };
+    trayIcon.OnDblClick = [&client] { client.TrayIconDblClick(); };
 
     SetupWindow setupWindow(clientWindow.Handle(), errors);
     auto setupHttp = std::make_unique<HttpClient>(sockets, kLibraryUserAgent);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,9 @@
 #include "core/registry.h"
 #include "core/settings.h"
 #include "tests/support/desktop.h"
+
+#include <shellapi.h>
+
 #include "tests/support/simulator.h"
 
 namespace korvex {
@@ -185,6 +189,89 @@ TEST_F(ClientEndToEnd, AnErrorAnswerToAForcedUpdateShowsTheStatusLineWithAFullSt
   ::PostMessageW(box->window, WM_COMMAND, IDOK, 0);
   EXPECT_TRUE(WaitFor([&] { return !testing::FindBox(client->Id()); }));
   Quit(*client);
+}
+
+// Whether the shell has the icon of this tray window: it knows an icon by window and id, and a
+// change of nothing succeeds only for an icon it has.
+NOTIFYICONDATAW IconOf(HWND trayWindow) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = trayWindow;
+  data.uID = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(trayWindow));
+  return data;
+}
+
+bool IconPresent(HWND trayWindow) {
+  NOTIFYICONDATAW data = IconOf(trayWindow);
+  return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+// The shell's call-back message to the icon's window, with the mouse message in lParam.
+void TrayMouse(HWND trayWindow, UINT mouseMessage) {
+  ::PostMessageW(trayWindow, WM_USER + 1, reinterpret_cast<WPARAM>(trayWindow), mouseMessage);
+}
+
+TEST_F(ClientEndToEnd, TheTrayIconShowsTheAddressRestoresTheWindowAndEndsTheProgram) {
+  StoreServiceHost(sim_.HttpHost());
+  WriteEinstellungen(*MakeSystemRegistry(),
+                     SettingsInput{testing::kSimUser, testing::kSimPassword, testing::kSimHost,
+                                   kTransportHttp, u"5"});
+  std::size_t mark = sim_.LogMark();
+  std::unique_ptr<Program> client = StartClient();
+  HWND main = testing::WaitForWindow(client->Id(), kClientCaption);
+  ASSERT_NE(main, nullptr);
+  HWND tray = nullptr;
+  for (HWND window : testing::VisibleWindowsOf(client->Id())) ASSERT_NE(testing::ClassOf(window), u"KorvexTrayIcon");
+  ASSERT_TRUE(WaitFor([&] {
+    tray = nullptr;
+    ::EnumWindows(
+        [](HWND window, LPARAM found) -> BOOL {
+          if (testing::ClassOf(window) != u"KorvexTrayIcon") return TRUE;
+          *reinterpret_cast<HWND*>(found) = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&tray));
+    return tray != nullptr;
+  }));
+  EXPECT_TRUE(IconPresent(tray));
+  // A second after start-up the window goes to the tray.
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(main); }, 10s));
+  ASSERT_EQ(sim_.RequestsSince(mark, 2).size(), 2u);
+
+  // A left click looks the address up, once, and leaves the window where it is.
+  mark = sim_.LogMark();
+  TrayMouse(tray, WM_LBUTTONDOWN);
+  TrayMouse(tray, WM_LBUTTONUP);
+  std::vector<SimRequest> requests = sim_.RequestsSince(mark, 1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["path"], "/ip.php");
+  EXPECT_FALSE(::IsWindowVisible(main));
+
+  // A double-click brings the window back with an update, and the icon goes.
+  mark = sim_.LogMark();
+  TrayMouse(tray, WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(main) && !::IsIconic(main); }));
+  requests = sim_.RequestsSince(mark, 2);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0]["path"], "/update.php");
+  EXPECT_TRUE(WaitFor([&] { return !IconPresent(tray); }));
+
+  // Minimising hides it to the tray again.
+  ::PostMessageW(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(main) && IconPresent(tray); }));
+
+  // A restarted shell gets the present icon back.
+  NOTIFYICONDATAW data = IconOf(tray);
+  ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &data));
+  ::SendMessageTimeoutW(HWND_BROADCAST, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG,
+                        5000, nullptr);
+  EXPECT_TRUE(WaitFor([&] { return IconPresent(tray); }));
+
+  // "Beenden" in the tray menu ends the program and takes the icon with it.
+  ASSERT_TRUE(testing::ChooseMenu(main, kClientExe, L"POPUP", {u"Popup", u"Beenden"}));
+  EXPECT_EQ(client->WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_FALSE(IconPresent(tray));
+  EXPECT_FALSE(testing::FindBox(client->Id()));
 }
 
 TEST_F(ClientEndToEnd, ClosingTheFirstStartDialogEndsTheProgram) {
