@@ -19,7 +19,9 @@ bool IsUnreserved(char c) {
 
 bool IsWordCharacter(char16_t c) {
   if (c < 0x80) {
-    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');
+    // "_" and "-" join the parts of error codes such as NOT_OK or ERR-OK.
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_' ||
+           c == u'-';
   }
   if (c <= 0xBF || c == 0xD7 || c == 0xF7) return false;
   if (c >= 0x2000 && c <= 0x206F) return false;
