@@ -41,7 +41,7 @@ TEST(SchannelHandler, TrustedCertificateCarriesDataAndSendsServerName) {
   for (const char last : {'b', 'c', 'd'}) {
     EXPECT_TRUE(ReadLine(*stream) == last + line + "\n") << last;
   }
-  EXPECT_FALSE(stream->PeerClosed());
+  EXPECT_FALSE(stream->Stale());
 }
 
 TEST(SchannelHandler, RejectsCertificatesThatAreNotTrustedOrNotForTheName) {
@@ -85,15 +85,15 @@ TEST(SchannelHandler, SilentServerDuringHandshakeIsATimeOut) {
   EXPECT_EQ(error, wsa::kTimedOut);
 }
 
-TEST(SchannelHandler, PeerClosedSeesTheServersClose) {
+TEST(SchannelHandler, StaleSeesTheServersClose) {
   auto stream = HandshakeWith("trusted");
   stream->Write("abc\n");
   ASSERT_EQ(ReadLine(*stream), "cba\n");
-  EXPECT_FALSE(stream->PeerClosed());
+  EXPECT_FALSE(stream->Stale());
   stream->Write("CLOSE\n");  // s_server's word for ending the connection
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  bool closed = stream->PeerClosed();
-  while (!closed && std::chrono::steady_clock::now() < deadline) closed = stream->PeerClosed();
+  bool closed = stream->Stale();
+  while (!closed && std::chrono::steady_clock::now() < deadline) closed = stream->Stale();
   EXPECT_TRUE(closed);
   char byte;
   EXPECT_EQ(stream->Read(&byte, 1), 0u);
