@@ -150,6 +150,8 @@ void AddressExchange::UpdateIP(const UpdateSettings& settings, UpdateReport& rep
   report.Report(s.updateAnswer == kUpdateOk ? kUpdateSucceeded : kUpdateFailed, s.currentIp);
 }
 
+void AddressExchange::SetServiceHost(Text serviceHost) { state_->serviceHost = std::move(serviceHost); }
+
 AddressClient& AddressExchange::Current() const { return *state_->current; }
 const Text& AddressExchange::CurrentIP() const { return state_->currentIp; }
 const Text& AddressExchange::UpdateAnswer() const { return state_->updateAnswer; }

@@ -67,6 +67,9 @@ class AddressExchange {
   void UpdateIP(const UpdateSettings& settings, UpdateReport& report,
                 const std::function<void(const Text&)>& onAddress = {});
 
+  // Takes a service host read anew (host[:port]) for the next requests.
+  void SetServiceHost(Text serviceHost);
+
   // The program's current KorHTTP: the configured one until the first lookup, afterwards the
   // client the latest lookup created.
   AddressClient& Current() const;

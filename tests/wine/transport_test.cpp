@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/tls.h"
+#include "tests/support/expect_error.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/socket_transport_tests.h"
 #include "tests/support/tls_servers.h"
@@ -66,14 +67,22 @@ TEST(SchannelHandler, RejectsCertificatesThatAreNotTrustedOrNotForTheName) {
 }
 
 TEST(SchannelHandler, RefusesAServerThatOffersOnlyTls11) {
-  try {
-    HandshakeWith("tls11");
-    ADD_FAILURE() << "handshake accepted";
-  } catch (const KorError& error) {
-    const Text prefix = kTlsHandshakeFailed;
-    EXPECT_EQ(error.Message().substr(0, prefix.size()), prefix);
-    EXPECT_GT(error.Message().size(), prefix.size()) << "the library's own text follows";
-  }
+  const std::optional<KorError> error = KorErrorOf([] { HandshakeWith("tls11"); });
+  ASSERT_TRUE(error) << "handshake accepted";
+  const Text prefix = kTlsHandshakeFailed;
+  EXPECT_EQ(error->Message().substr(0, prefix.size()), prefix);
+  EXPECT_GT(error->Message().size(), prefix.size()) << "the library's own text follows";
+  // Where SChannel negotiates TLS 1.1 all the same (Wine), our own check refuses it, in German.
+  const Text ours = prefix + kTlsObsoleteProtocol;
+  if (error->Message().find(u"protocol") != Text::npos) EXPECT_EQ(error->Message(), ours);
+}
+
+// A server may ask for a client certificate without requiring one; SChannel then reports
+// incomplete credentials, and the handshake must go on without a certificate, as OpenSSL's does.
+TEST(SchannelHandler, GoesOnWhenTheServerAsksForAnOptionalClientCertificate) {
+  auto stream = HandshakeWith("optcert");
+  stream->Write("abc\n");
+  EXPECT_EQ(ReadLine(*stream), "cba\n");
 }
 
 TEST(SchannelHandler, SilentServerDuringHandshakeIsATimeOut) {
