@@ -66,7 +66,7 @@ class FileDescriptor {
 
 class PosixSocket final : public Socket {
  public:
-  explicit PosixSocket(int fd) : fd_(fd) {}
+  PosixSocket(int fd, std::uint32_t timeoutMs) : fd_(fd), timeoutMs_(timeoutMs) {}
 
   void Write(std::string_view bytes) override {
     while (!bytes.empty()) {
@@ -103,7 +103,8 @@ class PosixSocket final : public Socket {
   std::intptr_t NativeHandle() const override { return fd_.Get(); }
 
  private:
-  // Waits until the socket is ready for `events`, no longer than the deadline.
+  // Waits until the socket is ready for `events`, no longer than the deadline. While the
+  // deadline lies beyond the socket's own time-out, that time-out alone bounds the call.
   void WaitFor(short events) {
     if (!deadline_) return;
     for (;;) {
@@ -111,6 +112,7 @@ class PosixSocket final : public Socket {
       if (left <= Deadline::duration::zero()) ThrowSocketError(wsa::kTimedOut);
       // Rounded up, so that the wait does not end just short of the deadline and spin.
       const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+      if (timeoutMs_ != 0 && ms >= timeoutMs_) return;
       pollfd entry{fd_.Get(), events, 0};
       const int ready = ::poll(&entry, 1, static_cast<int>(std::min<std::int64_t>(ms, 1 << 30)));
       if (ready > 0) return;
@@ -119,6 +121,7 @@ class PosixSocket final : public Socket {
   }
 
   FileDescriptor fd_;
+  std::uint32_t timeoutMs_;
   std::optional<Deadline> deadline_;
 };
 
@@ -181,7 +184,7 @@ class PosixConnector final : public Connector {
     target.sin_port = htons(port);
     target.sin_addr = Resolve(host);
 
-    auto socket = std::make_unique<PosixSocket>(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    auto socket = std::make_unique<PosixSocket>(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), timeoutMs_);
     const int fd = static_cast<int>(socket->NativeHandle());
     if (fd < 0) ThrowErrno(errno);
 

@@ -28,7 +28,7 @@ void StartWinsock() {
 
 class WinsockSocket final : public Socket {
  public:
-  explicit WinsockSocket(ScopedSocket socket) : socket_(std::move(socket)) {}
+  WinsockSocket(ScopedSocket socket, std::uint32_t timeoutMs) : socket_(std::move(socket)), timeoutMs_(timeoutMs) {}
 
   void Write(std::string_view bytes) override {
     while (!bytes.empty()) {
@@ -62,12 +62,14 @@ class WinsockSocket final : public Socket {
   std::intptr_t NativeHandle() const override { return static_cast<std::intptr_t>(socket_.Get()); }
 
  private:
-  // Waits until the socket is readable (or writable), no longer than the deadline.
+  // Waits until the socket is readable (or writable), no longer than the deadline. While the
+  // deadline lies beyond the socket's own time-out, that time-out alone bounds the call.
   void WaitFor(bool read) {
     if (!deadline_) return;
     const auto left = *deadline_ - std::chrono::steady_clock::now();
     if (left <= Deadline::duration::zero()) ThrowSocketError(wsa::kTimedOut);
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    if (timeoutMs_ != 0 && ms >= timeoutMs_) return;
     fd_set ready;
     FD_ZERO(&ready);
     FD_SET(socket_.Get(), &ready);
@@ -78,6 +80,7 @@ class WinsockSocket final : public Socket {
   }
 
   ScopedSocket socket_;
+  std::uint32_t timeoutMs_;
   std::optional<Deadline> deadline_;
 };
 
@@ -150,7 +153,7 @@ class WinsockConnector final : public Connector {
     SetOption(socket.Get(), SOL_SOCKET, SO_RCVTIMEO, timeoutMs_);
     SetOption(socket.Get(), SOL_SOCKET, SO_SNDTIMEO, timeoutMs_);
     ConnectWithin(socket.Get(), target, timeoutMs_);
-    return std::make_unique<WinsockSocket>(std::move(socket));
+    return std::make_unique<WinsockSocket>(std::move(socket), timeoutMs_);
   }
 
  private:
