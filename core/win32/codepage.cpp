@@ -120,7 +120,7 @@ Text Utf16FromBytes(std::string_view bytes, bool bigEndian) {
 }  // namespace
 
 std::optional<Text> DecodeCharset(std::string_view bytes, std::string_view charsetName) {
-  if (charsetName.empty() || charsetName.size() > 64) return std::nullopt;
+  if (!IsCharsetName(charsetName)) return std::nullopt;
   std::string lower(charsetName);
   for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
   std::optional<UINT> codePage = CodePageFromMLang(BytesAsCharacters(lower));
