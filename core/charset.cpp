@@ -161,6 +161,16 @@ std::string ChooseCharset(std::string_view contentType, std::string_view body) {
   return {};
 }
 
+bool IsCharsetName(std::string_view name) {
+  if (name.empty() || name.size() > 64) return false;
+  for (char c : name) {
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                    c == '_' || c == '.' || c == ':' || c == '+';
+    if (!ok) return false;
+  }
+  return true;
+}
+
 Text BytesAsCharacters(std::string_view bytes) {
   Text out;
   out.reserve(bytes.size());

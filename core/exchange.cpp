@@ -19,7 +19,9 @@ bool IsUnreserved(char c) {
 
 bool IsWordCharacter(char16_t c) {
   if (c < 0x80) {
-    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');
+    // "_" and "-" join the parts of error codes such as NOT_OK or ERR-OK.
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_' ||
+           c == u'-';
   }
   if (c <= 0xBF || c == 0xD7 || c == 0xF7) return false;
   if (c >= 0x2000 && c <= 0x206F) return false;
@@ -147,6 +149,8 @@ void AddressExchange::UpdateIP(const UpdateSettings& settings, UpdateReport& rep
   GetIP(settings, onAddress);
   report.Report(s.updateAnswer == kUpdateOk ? kUpdateSucceeded : kUpdateFailed, s.currentIp);
 }
+
+void AddressExchange::SetServiceHost(Text serviceHost) { state_->serviceHost = std::move(serviceHost); }
 
 AddressClient& AddressExchange::Current() const { return *state_->current; }
 const Text& AddressExchange::CurrentIP() const { return state_->currentIp; }

@@ -28,7 +28,8 @@ Text PercentEncode(TextView value);
 Text UpdateURL(TextView base, TextView user, TextView password, TextView host);
 Text HostListURL(TextView base, TextView user, TextView password);
 
-// True when "OK" stands in the answer as a whole word: not next to a letter or digit. Letters
+// True when "OK" stands in the answer as a whole word: not next to a letter, a digit, "_" or "-"
+// (NOT_OK, ERR-OK are failures). Letters
 // include non-ASCII ones ("ÄOK" is no success); characters U+0080..U+00BF, the signs U+00D7 and
 // U+00F7, general punctuation U+2000..U+206F, the ideographic space and the byte-order mark
 // separate words like ASCII punctuation does.
@@ -65,6 +66,9 @@ class AddressExchange {
   // update request throws KorError before the lookup and before any report.
   void UpdateIP(const UpdateSettings& settings, UpdateReport& report,
                 const std::function<void(const Text&)>& onAddress = {});
+
+  // Takes a service host read anew (host[:port]) for the next requests.
+  void SetServiceHost(Text serviceHost);
 
   // The program's current KorHTTP: the configured one until the first lookup, afterwards the
   // client the latest lookup created.

@@ -58,10 +58,11 @@ std::string HttpClient::RequestHead(const Url& url) {
   return WireBytes(head);
 }
 
-void HttpClient::Connect(const Url& url) {
+void HttpClient::Connect(const Url& url, Deadline deadline) {
   stream_.reset();
   const std::string host = ToUtf8(url.host);
   std::unique_ptr<Socket> socket = connector_.Connect(host, url.port);
+  socket->SetDeadline(deadline);  // the handshake counts too
   if (url.Secure()) {
     if (!tls_) tls_ = implicitTls_();
     stream_ = tls_->Handshake(std::move(socket), host);
@@ -98,11 +99,16 @@ Text HttpClient::Get(const Text& url) {
   const std::string head = RequestHead(parsed);
 
   const bool reuse = stream_ && connectedHost_ == parsed.host && connectedPort_ == parsed.port &&
-                     connectedSecure_ == parsed.Secure() && !stream_->PeerClosed();
+                     connectedSecure_ == parsed.Secure() && !stream_->Stale();
   HttpResponse response;
   bool reusable = false;
+  const Deadline deadline = now_() + requestDeadline_;
   try {
-    if (!reuse) Connect(parsed);
+    if (reuse) {
+      stream_->SetDeadline(deadline);
+    } else {
+      Connect(parsed, deadline);
+    }
     stream_->Write(head);
     response = ReadResponse(reusable);
   } catch (...) {

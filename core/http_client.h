@@ -2,6 +2,7 @@
 // The address client: one HTTP/1.1 GET at a time over a Connector, through a TLS handler for
 // https, with a per-object cookie store and one connection kept open for the next request.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,6 +32,10 @@ class HttpError : public KorError {
   Text body_;
 };
 
+// The bound of one whole request, from the connect to the last byte of the answer: a server that
+// trickles its answer must not hold an update (and a service stop) for days.
+inline constexpr std::chrono::milliseconds kRequestDeadline{60000};
+
 class HttpClient : public AddressClient {
  public:
   // Makes the handler an https request uses when none is attached; the client keeps it.
@@ -46,10 +51,18 @@ class HttpClient : public AddressClient {
   // Sends one GET and returns the body as text. Throws KorError: kUnknownProtocol for an empty
   // URL or another scheme, HttpError for a final status outside 200..299, the Connector's and
   // TLS handler's failures unchanged, and the response reader's (connection closed before the
-  // status line, answer too large, malformed answer). A 101 answer returns empty text.
+  // status line, answer too large, malformed answer). A request that has not ended
+  // kRequestDeadline after it began fails with socket error 10060. A 101 answer returns empty
+  // text.
   Text Get(const Text& url) override;
   // Replaces the handler (nullptr removes it) and closes the open connection.
   void AttachTls(std::shared_ptr<TlsHandler> handler) override;
+  // Tests shorten the request's bound or take their own steady clock.
+  void SetRequestDeadline(std::chrono::milliseconds limit,
+                          std::function<Deadline()> now = std::chrono::steady_clock::now) {
+    requestDeadline_ = limit;
+    now_ = std::move(now);
+  }
   bool HasTls() const override { return tls_ != nullptr; }
   const std::shared_ptr<TlsHandler>& Tls() const { return tls_; }
 
@@ -62,7 +75,7 @@ class HttpClient : public AddressClient {
 
  private:
   std::string RequestHead(const Url& url);
-  void Connect(const Url& url);
+  void Connect(const Url& url, Deadline deadline);
   HttpResponse ReadResponse(bool& reusable);
 
   Connector& connector_;
@@ -70,6 +83,8 @@ class HttpClient : public AddressClient {
   TlsFactory implicitTls_;
   std::shared_ptr<TlsHandler> tls_;
   CookieStore cookies_;
+  std::chrono::milliseconds requestDeadline_ = kRequestDeadline;
+  std::function<Deadline()> now_ = std::chrono::steady_clock::now;
 
   std::unique_ptr<Stream> stream_;
   Text connectedHost_;

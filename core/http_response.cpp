@@ -33,6 +33,12 @@ std::string_view LastCoding(std::string_view value) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// RFC 9110 tchar: the characters of a token, such as a field name.
+bool IsTokenChar(char c) {
+  return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
 // Parses a run of decimal digits without overflow; false for anything else.
 bool ParseDecimal(std::string_view text, std::size_t& out) {
   if (text.empty()) return false;
@@ -63,23 +69,23 @@ std::vector<std::string> HttpResponse::Values(std::string_view name) const {
   return out;
 }
 
-bool ResponseReader::TakeLine(std::string_view bytes, std::size_t& pos, std::size_t limit) {
+bool ResponseReader::TakeLine(std::string_view bytes, std::size_t& pos, std::size_t& budget,
+                              const char16_t* overdrawn) {
   const auto lf = bytes.find('\n', pos);
-  const std::size_t end = lf == std::string_view::npos ? bytes.size() : lf;
-  if (line_.size() + (end - pos) > limit) {
-    if (state_ == State::kStatusLine || state_ == State::kInterimHeaders || state_ == State::kHeaders ||
-        state_ == State::kTrailers) {
-      throw KorError(kResponseTooLarge);
-    }
-    Invalid();
-  }
+  const std::size_t end = lf == std::string_view::npos ? bytes.size() : lf + 1;
+  // Each byte is counted once, when it is taken, so the limit holds however the bytes are split.
+  if (end - pos > budget) throw KorError(overdrawn);
+  budget -= end - pos;
   line_.append(bytes.substr(pos, end - pos));
-  if (lf == std::string_view::npos) {
-    pos = bytes.size();
-    return false;
-  }
-  pos = lf + 1;
+  pos = end;
+  if (lf == std::string_view::npos) return false;
+  line_.pop_back();
   if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+  // A CR anywhere else would let one line be read as two by one parser and as one by another.
+  for (char c : line_) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7F) Invalid();
+  }
   return true;
 }
 
@@ -90,14 +96,15 @@ std::size_t ResponseReader::Feed(std::string_view bytes) {
       case State::kStatusLine:
       case State::kInterimHeaders:
       case State::kHeaders: {
-        const std::size_t before = pos;
-        const bool complete = TakeLine(bytes, pos, kMaxHeadBytes - headBytes_);
-        headBytes_ += pos - before;
-        if (!complete) break;
+        if (!TakeLine(bytes, pos, headLeft_, kResponseTooLarge)) break;
         if (state_ == State::kStatusLine) {
           OnStatusLine();
         } else if (!line_.empty()) {
-          if (state_ == State::kHeaders) OnHeaderLine();
+          if (state_ == State::kHeaders) {
+            OnHeaderLine();
+          } else {
+            CheckFieldLine();  // dropped, but held to the same rules
+          }
         } else if (state_ == State::kInterimHeaders) {
           state_ = State::kStatusLine;
         } else {
@@ -107,7 +114,7 @@ std::size_t ResponseReader::Feed(std::string_view bytes) {
         break;
       }
       case State::kChunkSize:
-        if (TakeLine(bytes, pos, kMaxChunkLineBytes)) {
+        if (TakeLine(bytes, pos, chunkLineLeft_, kInvalidResponse)) {
           OnChunkSize();
           line_.clear();
         }
@@ -117,27 +124,31 @@ std::size_t ResponseReader::Feed(std::string_view bytes) {
         AppendBody(bytes.substr(pos, n));
         pos += n;
         remaining_ -= n;
-        if (remaining_ == 0) state_ = State::kChunkDataEnd;
+        if (remaining_ == 0) {
+          state_ = State::kChunkDataEnd;
+          chunkLineLeft_ = kMaxChunkLineBytes;
+        }
         break;
       }
       case State::kChunkDataEnd:
-        if (TakeLine(bytes, pos, kMaxChunkLineBytes)) {
+        if (TakeLine(bytes, pos, chunkLineLeft_, kInvalidResponse)) {
           if (!line_.empty()) Invalid();
           state_ = State::kChunkSize;
+          chunkLineLeft_ = kMaxChunkLineBytes;
         }
         break;
-      case State::kTrailers: {
+      case State::kTrailers:
         // Trailer fields carry nothing this client uses, but count against the head's limit so
         // that a server cannot send them forever.
-        const std::size_t before = pos;
-        const bool complete = TakeLine(bytes, pos, kMaxHeadBytes - headBytes_);
-        headBytes_ += pos - before;
-        if (complete) {
-          if (line_.empty()) Finish();
+        if (TakeLine(bytes, pos, headLeft_, kResponseTooLarge)) {
+          if (line_.empty()) {
+            Finish();
+          } else {
+            CheckFieldLine();
+          }
           line_.clear();
         }
         break;
-      }
       case State::kFixedBody: {
         const std::size_t n = std::min(remaining_, bytes.size() - pos);
         AppendBody(bytes.substr(pos, n));
@@ -212,9 +223,21 @@ void ResponseReader::OnStatusLine() {
   }
 }
 
+bool ResponseReader::CheckFieldLine() const {
+  // An obsolete folded continuation line.
+  if (line_.front() == ' ' || line_.front() == '\t') return false;
+  // The name is a token directly followed by the colon: "Transfer-Encoding : chunked" is not the
+  // field some other parser on the way may take it for, and a line without a name is no field.
+  const auto colon = line_.find(':');
+  if (colon == std::string::npos || colon == 0) Invalid();
+  for (std::size_t i = 0; i < colon; ++i) {
+    if (!IsTokenChar(line_[i])) Invalid();
+  }
+  return true;
+}
+
 void ResponseReader::OnHeaderLine() {
-  if (line_.front() == ' ' || line_.front() == '\t') {
-    // An obsolete folded continuation line belongs to the previous header.
+  if (!CheckFieldLine()) {
     if (!response_.headers.empty()) {
       std::string& value = response_.headers.back().value;
       const std::string_view more = Trim(line_);
@@ -223,10 +246,8 @@ void ResponseReader::OnHeaderLine() {
     return;
   }
   const auto colon = line_.find(':');
-  if (colon == std::string::npos || colon == 0) return;  // not a header; skipped
-  std::string_view name = std::string_view(line_).substr(0, colon);
-  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-  response_.headers.push_back({std::string(name), std::string(Trim(std::string_view(line_).substr(colon + 1)))});
+  response_.headers.push_back(
+      {line_.substr(0, colon), std::string(Trim(std::string_view(line_).substr(colon + 1)))});
 }
 
 void ResponseReader::OnHeadEnd() {
@@ -242,9 +263,16 @@ void ResponseReader::OnHeadEnd() {
     Finish();  // these never carry a body, whatever the headers say
     return;
   }
-  if (const std::string* coding = response_.Header("Transfer-Encoding")) {
-    if (EqualsNoCase(LastCoding(*coding), "chunked")) {
+  if (const std::vector<std::string> codings = response_.Values("Transfer-Encoding"); !codings.empty()) {
+    // Several fields form one list, in order; only a last coding "chunked" frames the body.
+    std::string joined;
+    for (const std::string& coding : codings) joined.append(joined.empty() ? "" : ",").append(coding);
+    // Transfer-Encoding beside Content-Length, or in an HTTP/1.0 answer, may be framed
+    // differently by something on the way: the connection is not used again.
+    if (http10 || response_.Header("Content-Length")) response_.keepAlive = false;
+    if (EqualsNoCase(LastCoding(joined), "chunked")) {
       state_ = State::kChunkSize;
+      chunkLineLeft_ = kMaxChunkLineBytes;
     } else {
       state_ = State::kBodyUntilClose;
       response_.keepAlive = false;
@@ -283,7 +311,10 @@ void ResponseReader::OnHeadEnd() {
 
 void ResponseReader::OnChunkSize() {
   std::string_view size = Trim(std::string_view(line_).substr(0, line_.find(';')));
-  if (size.empty() || size.size() > 8) Invalid();
+  if (size.empty()) Invalid();
+  // Leading zeros add nothing; more than eight digits after them overflow 32 bits.
+  while (size.size() > 1 && size.front() == '0') size.remove_prefix(1);
+  if (size.size() > 8) Invalid();
   std::size_t value = 0;
   for (char c : size) {
     const char lower = LowerAscii(c);

@@ -13,7 +13,9 @@ namespace korvex {
 
 // A LocalSystem service must not let a server fill its memory.
 inline constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
-// Status line and header lines together; the same protection for the head.
+// Every byte of the head (blank lines before the status line, interim answers, status line,
+// header lines, line ends included) and of the trailers, counted together; the same protection
+// for the head.
 inline constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 
 inline constexpr char16_t kResponseTooLarge[] = u"Die Antwort des Servers ist zu groß.";
@@ -33,7 +35,8 @@ struct HttpResponse {
   std::vector<HttpHeader> headers;  // of the final answer; interim answers are dropped
   std::string body;
   // True when the connection may carry the next request: the server did not ask to close it,
-  // the body was framed by length or chunks, and it did not close early.
+  // the body was framed by length or chunks, the framing was not suspect (Transfer-Encoding
+  // beside Content-Length, or in an HTTP/1.0 answer), and it did not close early.
   bool keepAlive = false;
 
   // The first value of a header, compared case-insensitively; nullptr when absent.
@@ -62,9 +65,13 @@ class ResponseReader {
   };
 
   // Collects one line from `bytes` starting at `pos`; true with `line_` complete (line end
-  // removed), false when more bytes are needed.
-  bool TakeLine(std::string_view bytes, std::size_t& pos, std::size_t limit);
+  // removed), false when more bytes are needed. Every byte taken, its LF included, comes off
+  // `budget`; a line that would overdraw it throws `overdrawn`. A bare CR or another control
+  // character than HTAB in the line makes the answer invalid.
+  bool TakeLine(std::string_view bytes, std::size_t& pos, std::size_t& budget, const char16_t* overdrawn);
   void OnStatusLine();
+  // A field line of the head or the trailers; false for a folded continuation line.
+  bool CheckFieldLine() const;
   void OnHeaderLine();
   void OnHeadEnd();
   void OnChunkSize();
@@ -73,7 +80,8 @@ class ResponseReader {
 
   State state_ = State::kStatusLine;
   std::string line_;
-  std::size_t headBytes_ = 0;
+  std::size_t headLeft_ = kMaxHeadBytes;  // shared by the head and the trailers
+  std::size_t chunkLineLeft_ = 0;
   std::size_t remaining_ = 0;
   HttpResponse response_;
 };

@@ -22,6 +22,12 @@ bool ReadString(const RegistryKey* key, TextView name, Text& text) {
   return true;
 }
 
+std::unique_ptr<RegistryKey> OpenProtectedSettingsKey(Registry& registry) {
+  std::unique_ptr<RegistryKey> key = registry.OpenSettingsKey();
+  if (key && !key->Secured()) key->Secure();  // a failure leaves the key as it was; reads go on
+  return key;
+}
+
 bool ReadInteger(const RegistryKey* key, TextView name, std::int32_t& number) {
   RegistryValue value;
   if (key == nullptr || !key->ReadData(name, 4, value)) return false;

@@ -22,6 +22,9 @@ inline constexpr std::uint32_t kRegBinary = 3;
 inline constexpr std::uint32_t kRegDword = 4;
 inline constexpr std::uint32_t kRegMultiSz = 7;
 
+// ERROR_SUCCESS; any other status of a write is the Win32 error code.
+inline constexpr std::uint32_t kRegistryOk = 0;
+
 struct RegistryValueInfo {
   std::uint32_t type = kRegNone;
   std::uint32_t size = 0;  // bytes of data
@@ -41,13 +44,16 @@ class RegistryKey {
   virtual bool QueryInfo(TextView name, RegistryValueInfo& info) const = 0;
   // Type and data of a value; false when it does not exist or its data is longer than maxSize.
   virtual bool ReadData(TextView name, std::size_t maxSize, RegistryValue& value) const = 0;
-  // REG_SZ with its terminating NUL, and REG_DWORD; false when the write fails.
-  virtual bool WriteString(TextView name, TextView text) = 0;
-  virtual bool WriteDword(TextView name, std::uint32_t number) = 0;
+  // REG_SZ with its terminating NUL, and REG_DWORD. kRegistryOk, or the Win32 status of the
+  // failed write (ERROR_ACCESS_DENIED tells a refused save from a failed one).
+  virtual std::uint32_t WriteString(TextView name, TextView text) = 0;
+  virtual std::uint32_t WriteDword(TextView name, std::uint32_t number) = 0;
   // Restricts the key to full access for SYSTEM and the Administrators group, with no entries
-  // inherited from the parent: the key holds the (only reversibly encoded) password. False when
-  // the key's security cannot be set.
-  virtual bool Secure() = 0;
+  // inherited from the parent: the key holds the (only reversibly encoded) password.
+  // kRegistryOk, or the Win32 status of the step that failed.
+  virtual std::uint32_t Secure() = 0;
+  // True when the key carries exactly the access rights Secure() gives it.
+  virtual bool Secured() const = 0;
 };
 
 // Where the settings key comes from.
@@ -61,6 +67,12 @@ class Registry {
 
 // The machine's registry: HKEY_LOCAL_MACHINE, "Software\Korvex", 32-bit view.
 std::unique_ptr<Registry> MakeSystemRegistry();
+
+// Opens the settings key as Registry::OpenSettingsKey does and gives it the protected access
+// rights when it has others: a key just created, or one stored before the rights were set,
+// would leave the password readable by every local user. A key whose rights cannot be set is
+// still returned, so that reads go on.
+std::unique_ptr<RegistryKey> OpenProtectedSettingsKey(Registry& registry);
 
 // A string value as the settings read it. A missing value, one of size 0, or no key at all
 // (key == nullptr) gives empty text and counts as read. REG_SZ and REG_EXPAND_SZ data (the latter

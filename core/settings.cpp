@@ -34,16 +34,21 @@ std::optional<std::int32_t> ParseInteger(TextView text) {
   return static_cast<std::int32_t>(value);
 }
 
+// Without a key every write fails, with no status of its own (the open reported none).
+void ThrowIfFailed(RegistryKey* key, std::uint32_t status, TextView name) {
+  if (key == nullptr) throw KorError(Format(kWriteFailedMessage, {name}));
+  if (status != kRegistryOk) throw KorError(Format(kWriteFailedMessage, {name}), status);
+}
+
 void WriteString(RegistryKey* key, TextView name, TextView text) {
-  if (key == nullptr || !key->WriteString(name, text)) {
-    throw KorError(Format(kWriteFailedMessage, {name}));
-  }
+  ThrowIfFailed(key, key ? key->WriteString(name, text) : kRegistryOk, name);
 }
 
 }  // namespace
 
-void ReadEinstellungen(Registry& registry, UpdateSettings& settings, Timer& timer) {
-  std::unique_ptr<RegistryKey> key = registry.OpenSettingsKey();
+void ReadEinstellungen(Registry& registry, UpdateSettings& settings, Timer& timer,
+                      const HostFailureHandler& onHostFailure) {
+  std::unique_ptr<RegistryKey> key = OpenProtectedSettingsKey(registry);
   if (!ReadString(key.get(), kValueBenutzername, settings.Benutzername)) return;
 
   Text stored;
@@ -55,7 +60,12 @@ void ReadEinstellungen(Registry& registry, UpdateSettings& settings, Timer& time
   std::int32_t minutes = 0;
   if (!ReadInteger(key.get(), kValueUpdateIntervall, minutes)) return;
   settings.UpdateIntervall = IntervalMilliseconds(minutes);
-  timer.SetInterval(static_cast<std::uint32_t>(settings.UpdateIntervall));
+  try {
+    timer.SetInterval(static_cast<std::uint32_t>(settings.UpdateIntervall));
+  } catch (const KorError& failure) {
+    // A read never fails; a timer the platform cannot arm is the host's failure to report.
+    if (onHostFailure) onHostFailure(failure);
+  }
 
   if (!ReadString(key.get(), kValueUpdateart, settings.Updateart)) return;
   ReadString(key.get(), kValueEinstellungen, settings.Einstellungen);
@@ -69,7 +79,11 @@ void WriteEinstellungen(Registry& registry, const SettingsInput& input) {
 
   std::unique_ptr<RegistryKey> key = registry.OpenSettingsKey();
   // Without a key the first write below fails and reports it.
-  if (key && !key->Secure()) throw KorError(Format(kSecureFailedMessage, {kSettingsKeyPath}));
+  if (key) {
+    if (const std::uint32_t status = key->Secure(); status != kRegistryOk) {
+      throw KorError(Format(kSecureFailedMessage, {kSettingsKeyPath}), status);
+    }
+  }
 
   WriteString(key.get(), kValueBenutzername, input.Benutzername);
   WriteString(key.get(), kValuePasswort, Verschluesseln(input.Passwort));
@@ -78,13 +92,12 @@ void WriteEinstellungen(Registry& registry, const SettingsInput& input) {
   if (input.Transport == kTransportHttps) WriteString(key.get(), kValueUpdateart, kUpdateartHttps);
   if (input.Transport == kTransportHttp) WriteString(key.get(), kValueUpdateart, kUpdateartHttp);
 
-  if (key == nullptr || !key->WriteDword(kValueUpdateIntervall, static_cast<std::uint32_t>(*minutes))) {
-    throw KorError(Format(kWriteFailedMessage, {kValueUpdateIntervall}));
-  }
+  ThrowIfFailed(key.get(), key ? key->WriteDword(kValueUpdateIntervall, static_cast<std::uint32_t>(*minutes)) : kRegistryOk,
+                kValueUpdateIntervall);
 }
 
 Text ReadServiceHost(Registry& registry) {
-  std::unique_ptr<RegistryKey> key = registry.OpenSettingsKey();
+  std::unique_ptr<RegistryKey> key = OpenProtectedSettingsKey(registry);
   Text host;
   if (ReadString(key.get(), kValueServeradresse, host) && !host.empty()) return host;
   return FromAscii(KORVEX_SERVICE_HOST);

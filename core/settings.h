@@ -2,7 +2,9 @@
 // The settings both programs read from HKEY_LOCAL_MACHINE\Software\Korvex, and their in-memory copy.
 
 #include <cstdint>
+#include <functional>
 
+#include "core/error.h"
 #include "core/registry.h"
 #include "core/text.h"
 #include "core/timer.h"
@@ -45,10 +47,17 @@ inline constexpr TextView kSecureFailedMessage =
 inline constexpr std::int32_t kLargestIntervalMinutes = 35791;
 inline constexpr std::int32_t kMillisecondsPerMinute = 60000;
 
+// Where a program reports the failures of its host that a read meets but does not raise: the
+// service writes them to its event log, the client shows them.
+using HostFailureHandler = std::function<void(const KorError&)>;
+
 // Refreshes `settings` from the key and sets the timer's interval. Never fails: a value that
 // cannot be read ends the pass silently, and every later field (and the interval, when reading
-// it or an earlier value failed) keeps what it had.
-void ReadEinstellungen(Registry& registry, UpdateSettings& settings, Timer& timer);
+// it or an earlier value failed) keeps what it had. A timer that cannot be armed for the new
+// interval goes to `onHostFailure` (when given), and the pass goes on. The key gets its
+// protected access rights first when it has others (OpenProtectedSettingsKey).
+void ReadEinstellungen(Registry& registry, UpdateSettings& settings, Timer& timer,
+                      const HostFailureHandler& onHostFailure = {});
 
 // Index of the selected entry in the setup dialog's transport list.
 inline constexpr int kTransportHttps = 0;
@@ -67,7 +76,8 @@ struct SettingsInput {
 // The save's write pass: Benutzername, Passwort, Hostname, Einstellungen = "Ja", Updateart (only
 // with a transport selected), UpdateIntervall, in this order. An interval text that is not a
 // strict decimal integer throws KorError before anything is written; a failed write throws and
-// ends the pass there, and the values written before it stay stored.
+// ends the pass there, and the values written before it stay stored. The KorError of a failed
+// write or of the key's protection carries the Win32 status as OsCode().
 void WriteEinstellungen(Registry& registry, const SettingsInput& input);
 
 // The address service's host[:port]: the value "Serveradresse" when it holds text, otherwise the

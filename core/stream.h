@@ -1,6 +1,7 @@
 #pragma once
 // Byte streams under the address client: a TCP socket, or TLS on top of one.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -8,6 +9,8 @@
 #include <string_view>
 
 namespace korvex {
+
+using Deadline = std::chrono::steady_clock::time_point;
 
 // Every call throws KorError with the German socket message ("Socket-Fehler # %d%s" + CR LF)
 // on failure; an expired time-out is socket error 10060.
@@ -17,9 +20,13 @@ class Stream {
   virtual void Write(std::string_view bytes) = 0;
   // Reads at most `size` bytes, blocking until at least one arrives; 0 means the peer closed.
   virtual std::size_t Read(char* buffer, std::size_t size) = 0;
-  // True when the peer has closed or reset the connection; never blocks. An idle connection
-  // that is still open gives false.
-  virtual bool PeerClosed() = 0;
+  // True when an idle connection cannot carry another request: the peer closed or reset it, or
+  // sent bytes that nobody asked for (an answer to nothing, typically a 408 before its close).
+  // Never blocks. An idle connection that is still open and silent gives false.
+  virtual bool Stale() = 0;
+  // Reads and writes fail with socket error 10060 once `deadline` has passed, and a read waits
+  // no longer than until it: the bound of a whole request, beside the time-out of each read.
+  virtual void SetDeadline(Deadline deadline) = 0;
 };
 
 class Socket : public Stream {

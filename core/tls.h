@@ -11,8 +11,16 @@ namespace korvex {
 
 inline constexpr char16_t kTlsLibraryMissing[] = u"SSL.-Bibliothek konnte nicht geladen werden.";
 inline constexpr char16_t kCertificateRejected[] = u"Serverzertifikat ungültig oder nicht vorhanden";
-// Followed by the TLS library's own error text.
+// Followed by the TLS library's own error text, or by one of ours below.
 inline constexpr char16_t kTlsHandshakeFailed[] = u"Fehler beim Verbinden mit SSL.\r\n";
+inline constexpr char16_t kTlsClosedDuringHandshake[] =
+    u"Die Verbindung wurde während des Verbindungsaufbaus geschlossen.";
+inline constexpr char16_t kTlsConnectionClosed[] = u"Die Verbindung wurde unerwartet geschlossen.";
+inline constexpr char16_t kTlsObsoleteProtocol[] = u"Nicht unterstütztes Protokoll (TLS 1.1 oder älter)";
+// When the library gives no text of its own: the step that failed follows in parentheses.
+inline constexpr char16_t kTlsSetupFailed[] = u"TLS-Verbindung konnte nicht eingerichtet werden";
+inline constexpr char16_t kTlsHandshakeAborted[] = u"Verbindungsaufbau fehlgeschlagen";
+inline constexpr char16_t kTlsTransferFailed[] = u"Fehler bei der verschlüsselten Übertragung";
 
 class TlsHandler {
  public:

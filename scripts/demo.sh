@@ -45,19 +45,14 @@ KORVEX_SIM=$KORVEX_ROOT/build/native/tools/simulator/korvex-sim \
 http_port=$(sed -n 's/^http=//p' "$sim_dir/ports")
 echo "korvex-sim listens for HTTP on 127.0.0.1:$http_port"
 
-# The stored password is encoded: every UTF-16 code unit plus 12, in upper-case hexadecimal.
-encode() {
-  local text=$1 out="" i
-  for ((i = 0; i < ${#text}; i++)); do out+=$(printf '%02X' $(($(printf '%d' "'${text:i:1}") + 12))); done
-  printf '%s' "$out"
-}
-
 echo "== store the settings in the Wine prefix (HKLM\\Software\\Korvex, 32-bit view)"
 wine_run cmd /c exit 0 >/dev/null  # makes the prefix on first use
 key='HKLM\Software\Korvex'
 reg_add() { wine_run reg add "$key" /reg:32 /v "$1" /t "$2" /d "$3" /f >/dev/null; }
 reg_add Benutzername REG_SZ korvex
-reg_add Passwort REG_SZ "$(encode geheim)"
+# The password "geheim" as the programs store it (Verschluesseln; pinned by password_test), so
+# that no second copy of the encoding lives here.
+reg_add Passwort REG_SZ 737174717579
 reg_add Hostname REG_SZ haus.korvex.test
 reg_add UpdateIntervall REG_DWORD 1
 reg_add Updateart REG_SZ HTTP

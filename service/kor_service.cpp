@@ -7,6 +7,7 @@ namespace korvex {
 
 TKorService::TKorService(Parts parts)
     : registry_(parts.registry),
+      hostFailure_(std::move(parts.hostFailure)),
       updateTimer_(std::make_unique<IntervalTimer>(parts.timerDriver([this] { UpdateTimerTimer(); }))),
       korHTTP_(std::move(parts.korHTTP)),
       korSSL_(std::move(parts.korSSL)),
@@ -14,7 +15,7 @@ TKorService::TKorService(Parts parts)
   if (korSSL_) korHTTP_->AttachTls(korSSL_);
   // The service relies on the handler its current client has: KorSSL until the first lookup.
   exchange_ = std::make_unique<AddressExchange>(*korHTTP_, std::move(parts.lookup),
-                                                std::move(parts.serviceHost),
+                                                ReadServiceHost(registry_),
                                                 /*attachTlsForUpdate=*/false);
 }
 
@@ -31,7 +32,10 @@ void TKorService::UpdateTimerTimer() {
   UpdateIP();
 }
 
-void TKorService::ReadEinstellungen() { korvex::ReadEinstellungen(registry_, settings_, *updateTimer_); }
+void TKorService::ReadEinstellungen() {
+  korvex::ReadEinstellungen(registry_, settings_, *updateTimer_, hostFailure_);
+  exchange_->SetServiceHost(ReadServiceHost(registry_));
+}
 
 void TKorService::UpdateIP() {
   try {

@@ -9,8 +9,8 @@
 #include "core/registry.h"
 #include "core/settings.h"
 #include "core/tls.h"
-#include "service/clock.h"
 #include "core/interval_timer.h"
+#include "service/clock.h"
 #include "service/log_file.h"
 
 namespace korvex {
@@ -25,9 +25,11 @@ class TKorService {
     std::shared_ptr<TlsHandler> korSSL;
     // What every lookup creates anew.
     AddressExchange::Factories lookup;
-    Text serviceHost;  // host[:port]
     FileSystem& files;
     Clock& clock;
+    // Failures of the host that the cycle meets but must not raise (a timer that cannot be armed
+    // for a new interval); the service program writes them to the event log. May be empty.
+    HostFailureHandler hostFailure = {};
   };
 
   explicit TKorService(Parts parts);
@@ -41,6 +43,8 @@ class TKorService {
   // The tick: reads the settings, then runs one update. Never throws.
   void UpdateTimerTimer();
 
+  // The settings, and with them the service host ("Serveradresse"), so that a change of either
+  // takes effect at the next tick without a restart.
   void ReadEinstellungen();
   // One update and its log line, as one guarded block: a failure anywhere ends the run silently.
   void UpdateIP();
@@ -51,6 +55,7 @@ class TKorService {
 
  private:
   Registry& registry_;
+  HostFailureHandler hostFailure_;
   UpdateSettings settings_;
   std::unique_ptr<IntervalTimer> updateTimer_;
   std::unique_ptr<AddressClient> korHTTP_;

@@ -17,16 +17,16 @@ bool IsSwitch(const Text& argument, TextView name) {
 
 bool IsTrimmedAtEnd(char16_t c) { return c == u' ' || c == u'\r' || c == u'\n' || c == u'.'; }
 
-Text MessageOf(const std::exception& failure) {
-  if (const auto* error = dynamic_cast<const KorError*>(&failure)) return error->Message();
-  return FromUtf8(failure.what());
-}
-
 void LogServiceFailure(EventLog& log, TextView step, const std::exception& failure) {
   log.Error(kServiceName, Format(kServiceFailedPattern, {step, MessageOf(failure)}));
 }
 
 }  // namespace
+
+Text MessageOf(const std::exception& failure) {
+  if (const auto* error = dynamic_cast<const KorError*>(&failure)) return error->Message();
+  return FromUtf8(failure.what());
+}
 
 Switches ParseSwitches(std::span<const Text> arguments) {
   Switches switches;

@@ -4,6 +4,7 @@
 // layer (service/win32) only makes the calls.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <span>
 
@@ -66,6 +67,9 @@ HostMode ModeOf(const Switches& switches);
 
 // The program's full path, quoted when it holds a blank.
 Text BinaryPathName(const Text& programPath);
+
+// The message a failure shows: a KorError's own, the text of any other exception.
+Text MessageOf(const std::exception& failure);
 
 // The message of a failed operating-system call with `code`, from the system's own text for it.
 Text OsErrorMessage(std::uint32_t code, TextView systemText);

@@ -116,24 +116,8 @@ Text FromAnsi(std::string_view bytes) {
   return out;
 }
 
-namespace {
-
-// IANA charset names use letters, digits and a few punctuation marks; iconv would also take
-// suffixes such as "//IGNORE" that an answer must not be able to pass in.
-bool IsPlainCharsetName(std::string_view name) {
-  if (name.empty() || name.size() > 64) return false;
-  for (char c : name) {
-    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                    c == '_' || c == '.' || c == ':' || c == '+';
-    if (!ok) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 std::optional<Text> DecodeCharset(std::string_view bytes, std::string_view charsetName) {
-  if (!IsPlainCharsetName(charsetName)) return std::nullopt;
+  if (!IsCharsetName(charsetName)) return std::nullopt;
   const std::string name(charsetName);
   Iconv conv("UTF-16LE", name.c_str());
   if (!conv.Valid()) return std::nullopt;

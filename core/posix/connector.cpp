@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "core/socket_error.h"
 #include "core/stream.h"
@@ -65,10 +66,11 @@ class FileDescriptor {
 
 class PosixSocket final : public Socket {
  public:
-  explicit PosixSocket(int fd) : fd_(fd) {}
+  PosixSocket(int fd, std::uint32_t timeoutMs) : fd_(fd), timeoutMs_(timeoutMs) {}
 
   void Write(std::string_view bytes) override {
     while (!bytes.empty()) {
+      WaitFor(POLLOUT);
       const ssize_t sent = ::send(fd_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
       if (sent < 0) {
         if (errno == EINTR) continue;
@@ -80,25 +82,47 @@ class PosixSocket final : public Socket {
 
   std::size_t Read(char* buffer, std::size_t size) override {
     for (;;) {
+      WaitFor(POLLIN);
       const ssize_t received = ::recv(fd_.Get(), buffer, size, 0);
       if (received >= 0) return static_cast<std::size_t>(received);
       if (errno != EINTR) ThrowErrno(errno);
     }
   }
 
-  bool PeerClosed() override {
-    // POLLRDHUP sees the peer's FIN even behind unread bytes.
+  bool Stale() override {
+    // Readable at all: unread bytes, the peer's FIN or a reset.
     pollfd entry{fd_.Get(), POLLIN | POLLRDHUP, 0};
     while (::poll(&entry, 1, 0) < 0) {
       if (errno != EINTR) return true;
     }
-    return (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+    return (entry.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0;
   }
+
+  void SetDeadline(Deadline deadline) override { deadline_ = deadline; }
 
   std::intptr_t NativeHandle() const override { return fd_.Get(); }
 
  private:
+  // Waits until the socket is ready for `events`, no longer than the deadline. While the
+  // deadline lies beyond the socket's own time-out, that time-out alone bounds the call.
+  void WaitFor(short events) {
+    if (!deadline_) return;
+    for (;;) {
+      const auto left = *deadline_ - std::chrono::steady_clock::now();
+      if (left <= Deadline::duration::zero()) ThrowSocketError(wsa::kTimedOut);
+      // Rounded up, so that the wait does not end just short of the deadline and spin.
+      const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+      if (timeoutMs_ != 0 && ms >= timeoutMs_) return;
+      pollfd entry{fd_.Get(), events, 0};
+      const int ready = ::poll(&entry, 1, static_cast<int>(std::min<std::int64_t>(ms, 1 << 30)));
+      if (ready > 0) return;
+      if (ready < 0 && errno != EINTR) ThrowErrno(errno);
+    }
+  }
+
   FileDescriptor fd_;
+  std::uint32_t timeoutMs_;
+  std::optional<Deadline> deadline_;
 };
 
 in_addr Resolve(const std::string& host) {
@@ -160,7 +184,7 @@ class PosixConnector final : public Connector {
     target.sin_port = htons(port);
     target.sin_addr = Resolve(host);
 
-    auto socket = std::make_unique<PosixSocket>(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    auto socket = std::make_unique<PosixSocket>(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), timeoutMs_);
     const int fd = static_cast<int>(socket->NativeHandle());
     if (fd < 0) ThrowErrno(errno);
 

@@ -69,9 +69,10 @@ Text LibraryErrorText(const OpenSsl& ssl) {
   return text;
 }
 
-[[noreturn]] void ThrowHandshakeFailed(const OpenSsl& ssl, const char* fallback) {
+// The library's own text; without one, ours with the step that failed.
+[[noreturn]] void ThrowHandshakeFailed(const OpenSsl& ssl, const char* step, const char16_t* fallback = kTlsSetupFailed) {
   Text detail = LibraryErrorText(ssl);
-  if (detail.empty()) detail = FromUtf8(fallback);
+  if (detail.empty()) detail = Text(fallback) + u" (" + FromUtf8(step) + u")";
   throw KorError(kTlsHandshakeFailed + detail);
 }
 
@@ -188,7 +189,7 @@ class OpenSslStream final : public Stream {
       ssl_.ERR_clear_error();
       throw KorError(kCertificateRejected);
     }
-    ThrowHandshakeFailed(ssl_, "handshake");
+    ThrowHandshakeFailed(ssl_, "SSL_connect", kTlsHandshakeAborted);
   }
 
   void Write(std::string_view bytes) override {
@@ -215,24 +216,26 @@ class OpenSslStream final : public Stream {
     Fail(read);
   }
 
-  bool PeerClosed() override {
+  bool Stale() override {
     if (failed_) return true;
-    if (ssl_.SSL_pending(handle_) > 0) return false;
-    if (socket_->PeerClosed()) return true;
+    if (ssl_.SSL_pending(handle_) > 0) return true;
     if (!Readable(socket_->NativeHandle())) return false;
-    // Bytes on an idle connection: typically the server's close_notify. Look at them without
-    // waiting for more than what has arrived.
+    // Bytes on an idle connection: data or an alert make it stale, while a post-handshake
+    // message (a TLS 1.3 session ticket) does not. Look at them without waiting for more than
+    // what has arrived.
     Active active(this);
     probing_ = true;
     char byte;
     const int peeked = ssl_.SSL_peek(handle_, &byte, 1);
     probing_ = false;
-    if (peeked > 0) return false;
+    if (peeked > 0) return true;
     const int error = ssl_.SSL_get_error(handle_, peeked);
     pending_ = nullptr;
     ssl_.ERR_clear_error();
     return error != SSL_ERROR_WANT_READ;
   }
+
+  void SetDeadline(Deadline deadline) override { socket_->SetDeadline(deadline); }
 
   // BIO callbacks, on behalf of the SSL call running now.
   int SendToSocket(const char* data, int size) {
@@ -284,9 +287,9 @@ class OpenSslStream final : public Stream {
     const int error = ssl_.SSL_get_error(handle_, result);
     if (error == SSL_ERROR_ZERO_RETURN || error == SSL_ERROR_SYSCALL) {
       ssl_.ERR_clear_error();
-      throw KorError(kTlsHandshakeFailed + FromUtf8("connection closed"));
+      throw KorError(Text(kTlsHandshakeFailed) + kTlsConnectionClosed);
     }
-    ThrowHandshakeFailed(ssl_, "SSL");
+    ThrowHandshakeFailed(ssl_, "SSL", kTlsTransferFailed);
   }
 
   const OpenSsl& ssl_;

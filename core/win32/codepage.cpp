@@ -19,9 +19,13 @@ std::string ToAnsi(TextView text) {
   if (text.empty()) return {};
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
   const int size = static_cast<int>(text.size());
-  const int needed = ::WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
+  // Without WC_NO_BEST_FIT_CHARS a character outside the code page becomes a look-alike ("A"
+  // for U+0100, "8" for the infinity sign) instead of the default character, in the update URL
+  // too. A UTF-8 ANSI code page represents everything and refuses the flag.
+  const DWORD flags = ::GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const int needed = ::WideCharToMultiByte(CP_ACP, flags, wide, size, nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, wide, size, out.data(), needed, nullptr, nullptr);
+  ::WideCharToMultiByte(CP_ACP, flags, wide, size, out.data(), needed, nullptr, nullptr);
   return out;
 }
 
@@ -116,7 +120,7 @@ Text Utf16FromBytes(std::string_view bytes, bool bigEndian) {
 }  // namespace
 
 std::optional<Text> DecodeCharset(std::string_view bytes, std::string_view charsetName) {
-  if (charsetName.empty() || charsetName.size() > 64) return std::nullopt;
+  if (!IsCharsetName(charsetName)) return std::nullopt;
   std::string lower(charsetName);
   for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
   std::optional<UINT> codePage = CodePageFromMLang(BytesAsCharacters(lower));

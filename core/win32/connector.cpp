@@ -2,7 +2,9 @@
 
 #include "core/win32/windows_api.h"
 
+#include <chrono>
 #include <mutex>
+#include <optional>
 
 #include "core/socket_error.h"
 #include "core/stream.h"
@@ -26,10 +28,11 @@ void StartWinsock() {
 
 class WinsockSocket final : public Socket {
  public:
-  explicit WinsockSocket(ScopedSocket socket) : socket_(std::move(socket)) {}
+  WinsockSocket(ScopedSocket socket, std::uint32_t timeoutMs) : socket_(std::move(socket)), timeoutMs_(timeoutMs) {}
 
   void Write(std::string_view bytes) override {
     while (!bytes.empty()) {
+      WaitFor(false);
       const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 30));
       const int sent = ::send(socket_.Get(), bytes.data(), chunk, 0);
       if (sent == SOCKET_ERROR) ThrowLastSocketError();
@@ -38,29 +41,47 @@ class WinsockSocket final : public Socket {
   }
 
   std::size_t Read(char* buffer, std::size_t size) override {
+    WaitFor(true);
     const int chunk = static_cast<int>(std::min<std::size_t>(size, 1 << 30));
     const int received = ::recv(socket_.Get(), buffer, chunk, 0);
     if (received == SOCKET_ERROR) ThrowLastSocketError();
     return static_cast<std::size_t>(received);
   }
 
-  bool PeerClosed() override {
+  bool Stale() override {
+    // Readable at all: unread bytes (a FIN may wait behind them), the peer's FIN or a reset.
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(socket_.Get(), &readable);
     timeval now{0, 0};
-    const int ready = ::select(0, &readable, nullptr, nullptr, &now);
-    if (ready == SOCKET_ERROR) return true;
-    if (ready == 0) return false;  // idle and open
-    char byte;
-    const int peeked = ::recv(socket_.Get(), &byte, 1, MSG_PEEK);
-    return peeked <= 0;  // 0: closed; an error: reset
+    return ::select(0, &readable, nullptr, nullptr, &now) != 0;
   }
+
+  void SetDeadline(Deadline deadline) override { deadline_ = deadline; }
 
   std::intptr_t NativeHandle() const override { return static_cast<std::intptr_t>(socket_.Get()); }
 
  private:
+  // Waits until the socket is readable (or writable), no longer than the deadline. While the
+  // deadline lies beyond the socket's own time-out, that time-out alone bounds the call.
+  void WaitFor(bool read) {
+    if (!deadline_) return;
+    const auto left = *deadline_ - std::chrono::steady_clock::now();
+    if (left <= Deadline::duration::zero()) ThrowSocketError(wsa::kTimedOut);
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    if (timeoutMs_ != 0 && ms >= timeoutMs_) return;
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(socket_.Get(), &ready);
+    timeval limit{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
+    const int count = ::select(0, read ? &ready : nullptr, read ? nullptr : &ready, nullptr, &limit);
+    if (count == SOCKET_ERROR) ThrowLastSocketError();
+    if (count == 0) ThrowSocketError(wsa::kTimedOut);
+  }
+
   ScopedSocket socket_;
+  std::uint32_t timeoutMs_;
+  std::optional<Deadline> deadline_;
 };
 
 in_addr Resolve(const std::string& host) {
@@ -132,7 +153,7 @@ class WinsockConnector final : public Connector {
     SetOption(socket.Get(), SOL_SOCKET, SO_RCVTIMEO, timeoutMs_);
     SetOption(socket.Get(), SOL_SOCKET, SO_SNDTIMEO, timeoutMs_);
     ConnectWithin(socket.Get(), target, timeoutMs_);
-    return std::make_unique<WinsockSocket>(std::move(socket));
+    return std::make_unique<WinsockSocket>(std::move(socket), timeoutMs_);
   }
 
  private:

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <vector>
 
 #include "core/win32/windows_api.h"
 
@@ -13,6 +15,33 @@ namespace {
 using win32::ScopedRegKey;
 
 constexpr REGSAM kSettingsAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
+
+static_assert(kRegistryOk == ERROR_SUCCESS);
+static_assert(kRegNone == REG_NONE && kRegSz == REG_SZ && kRegExpandSz == REG_EXPAND_SZ &&
+              kRegBinary == REG_BINARY && kRegDword == REG_DWORD && kRegMultiSz == REG_MULTI_SZ);
+
+// Full access for SYSTEM and the Administrators group, handed down to subkeys, should there ever
+// be any. ERROR_SUCCESS, or the status of the step that failed.
+DWORD ProtectedAcl(std::vector<BYTE>& buffer) {
+  std::array<BYTE, SECURITY_MAX_SID_SIZE> system{};
+  std::array<BYTE, SECURITY_MAX_SID_SIZE> administrators{};
+  DWORD systemSize = system.size();
+  DWORD administratorsSize = administrators.size();
+  if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system.data(), &systemSize) ||
+      !::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators.data(), &administratorsSize)) {
+    return ::GetLastError();
+  }
+  const DWORD aclSize =
+      sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) + systemSize + administratorsSize;
+  buffer.assign(aclSize, 0);
+  auto* acl = reinterpret_cast<PACL>(buffer.data());
+  if (!::InitializeAcl(acl, aclSize, ACL_REVISION) ||
+      !::AddAccessAllowedAceEx(acl, ACL_REVISION, CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, system.data()) ||
+      !::AddAccessAllowedAceEx(acl, ACL_REVISION, CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, administrators.data())) {
+    return ::GetLastError();
+  }
+  return ERROR_SUCCESS;
+}
 
 class Win32RegistryKey : public RegistryKey {
  public:
@@ -42,46 +71,63 @@ class Win32RegistryKey : public RegistryKey {
     return true;
   }
 
-  bool WriteString(TextView name, TextView text) override {
+  std::uint32_t WriteString(TextView name, TextView text) override {
     Text terminated(text);
     const auto size = static_cast<DWORD>((terminated.size() + 1) * sizeof(char16_t));
-    return ::RegSetValueExW(key_.Get(), win32::W(Text(name)), 0, REG_SZ,
-                            reinterpret_cast<const BYTE*>(terminated.c_str()), size) == ERROR_SUCCESS;
+    return static_cast<std::uint32_t>(::RegSetValueExW(key_.Get(), win32::W(Text(name)), 0, REG_SZ,
+                                                       reinterpret_cast<const BYTE*>(terminated.c_str()), size));
   }
 
-  bool WriteDword(TextView name, std::uint32_t number) override {
+  std::uint32_t WriteDword(TextView name, std::uint32_t number) override {
     const DWORD data = number;
-    return ::RegSetValueExW(key_.Get(), win32::W(Text(name)), 0, REG_DWORD,
-                            reinterpret_cast<const BYTE*>(&data), sizeof(data)) == ERROR_SUCCESS;
+    return static_cast<std::uint32_t>(::RegSetValueExW(key_.Get(), win32::W(Text(name)), 0, REG_DWORD,
+                                                       reinterpret_cast<const BYTE*>(&data), sizeof(data)));
   }
 
-  bool Secure() override {
-    std::array<BYTE, SECURITY_MAX_SID_SIZE> system{};
-    std::array<BYTE, SECURITY_MAX_SID_SIZE> administrators{};
-    DWORD systemSize = system.size();
-    DWORD administratorsSize = administrators.size();
-    if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system.data(), &systemSize) ||
-        !::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators.data(),
-                              &administratorsSize)) {
-      return false;
-    }
-    const DWORD aclSize = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
-                          systemSize + administratorsSize;
-    std::vector<BYTE> aclBuffer(aclSize);
+  std::uint32_t Secure() override {
+    std::vector<BYTE> aclBuffer;
+    if (const DWORD status = ProtectedAcl(aclBuffer)) return status;
     auto* acl = reinterpret_cast<PACL>(aclBuffer.data());
     SECURITY_DESCRIPTOR descriptor;
-    // Subkeys, should there ever be any, get the same two entries.
-    return ::InitializeAcl(acl, aclSize, ACL_REVISION) &&
-           ::AddAccessAllowedAceEx(acl, ACL_REVISION, CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS,
-                                   system.data()) &&
-           ::AddAccessAllowedAceEx(acl, ACL_REVISION, CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS,
-                                   administrators.data()) &&
-           ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-           ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
-           // Protected: the entries HKLM\Software hands down (read access for Users) stay out.
-           ::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) &&
-           ::RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                               &descriptor) == ERROR_SUCCESS;
+    if (!::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
+        // Protected: the entries HKLM\Software hands down (read access for Users) stay out.
+        !::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+      return ::GetLastError();
+    }
+    return static_cast<std::uint32_t>(
+        ::RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, &descriptor));
+  }
+
+  bool Secured() const override {
+    DWORD size = 0;
+    if (::RegGetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, nullptr, &size) != ERROR_INSUFFICIENT_BUFFER) {
+      return false;
+    }
+    std::vector<BYTE> buffer(size);
+    PSECURITY_DESCRIPTOR descriptor = buffer.data();
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL acl = nullptr;
+    std::vector<BYTE> expectedBuffer;
+    if (::RegGetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, descriptor, &size) != ERROR_SUCCESS ||
+        !::GetSecurityDescriptorControl(descriptor, &control, &revision) || !(control & SE_DACL_PROTECTED) ||
+        !::GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) || !present || acl == nullptr ||
+        ProtectedAcl(expectedBuffer) != ERROR_SUCCESS) {
+      return false;
+    }
+    auto* expected = reinterpret_cast<PACL>(expectedBuffer.data());
+    if (acl->AceCount != expected->AceCount) return false;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+      void* have = nullptr;
+      void* want = nullptr;
+      if (!::GetAce(acl, i, &have) || !::GetAce(expected, i, &want)) return false;
+      const WORD haveSize = static_cast<ACE_HEADER*>(have)->AceSize;
+      if (haveSize != static_cast<ACE_HEADER*>(want)->AceSize || std::memcmp(have, want, haveSize) != 0) return false;
+    }
+    return true;
   }
 
  private:

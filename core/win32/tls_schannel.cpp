@@ -146,7 +146,7 @@ class SchannelStream final : public Stream {
     SecBuffer outBuffers[2] = {{0, SECBUFFER_TOKEN, nullptr}, {0, SECBUFFER_ALERT, nullptr}};
     SecBufferDesc out{SECBUFFER_VERSION, 2, outBuffers};
     ULONG attributes = 0;
-    SECURITY_STATUS status = ::InitializeSecurityContextW(&credential, nullptr, target_.data(), kContextFlags, 0, 0,
+    SECURITY_STATUS status = ::InitializeSecurityContextW(&credential, nullptr, target_.data(), flags_, 0, 0,
                                                           nullptr, 0, &context_, &out, &attributes, nullptr);
     if (status != SEC_I_CONTINUE_NEEDED && status != SEC_E_OK) ThrowTlsFailure(status);
     haveContext_ = true;
@@ -154,18 +154,26 @@ class SchannelStream final : public Stream {
 
     while (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_INCOMPLETE_MESSAGE) {
       if (incoming_.empty() || status == SEC_E_INCOMPLETE_MESSAGE) {
-        if (!Receive()) throw KorError(kTlsHandshakeFailed + FromAscii("connection closed during the handshake"));
+        if (!Receive()) throw KorError(Text(kTlsHandshakeFailed) + kTlsClosedDuringHandshake);
       }
       SecBuffer inBuffers[2] = {{static_cast<ULONG>(incoming_.size()), SECBUFFER_TOKEN, incoming_.data()},
                                 {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc in{SECBUFFER_VERSION, 2, inBuffers};
       outBuffers[0] = {0, SECBUFFER_TOKEN, nullptr};
       outBuffers[1] = {0, SECBUFFER_ALERT, nullptr};
-      status = ::InitializeSecurityContextW(&credential, &context_, target_.data(), kContextFlags, 0, 0, &in, 0,
+      status = ::InitializeSecurityContextW(&credential, &context_, target_.data(), flags_, 0, 0, &in, 0,
                                             nullptr, &out, &attributes, nullptr);
       if (status == SEC_E_INCOMPLETE_MESSAGE) continue;
       SendTokens(outBuffers);  // includes an alert the library wants the server to see
       if (FAILED(status)) ThrowTlsFailure(status);
+      if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+        // The server asks for a client certificate, which may be optional: go on without one,
+        // as OpenSSL does, with the same input, and let the server decide.
+        if (flags_ & ISC_REQ_USE_SUPPLIED_CREDS) ThrowTlsFailure(status);
+        flags_ |= ISC_REQ_USE_SUPPLIED_CREDS;
+        status = SEC_I_CONTINUE_NEEDED;
+        continue;
+      }
       KeepExtra(inBuffers[1]);
     }
     if (status != SEC_E_OK) ThrowTlsFailure(status);
@@ -177,7 +185,7 @@ class SchannelStream final : public Stream {
     status = ::QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO, &connection);
     if (status != SEC_E_OK) ThrowTlsFailure(status);
     if (connection.dwProtocol & kObsoleteProtocols) {
-      throw KorError(kTlsHandshakeFailed + FromAscii("unsupported protocol (TLS 1.1 or older)"));
+      throw KorError(Text(kTlsHandshakeFailed) + kTlsObsoleteProtocol);
     }
     if (!CertificateAccepted(context_, serverName)) throw KorError(kCertificateRejected);
     status = ::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
@@ -219,19 +227,19 @@ class SchannelStream final : public Stream {
     }
   }
 
-  bool PeerClosed() override {
-    if (!plain_.empty()) return false;
-    if (closed_ || socket_->PeerClosed()) return true;
-    // Bytes on an idle connection: typically the server's close_notify. Look at what has
-    // arrived without waiting for more.
+  bool Stale() override {
+    if (!plain_.empty() || closed_) return true;
+    // Bytes on an idle connection: data or an alert make it stale, while a post-handshake
+    // message (a TLS 1.3 session ticket) does not. Look at what has arrived without waiting for
+    // more.
     while (Readable()) {
       if (!Receive()) return true;
-      const Step step = Decrypt();
-      if (step == Step::kClosed) return true;
-      if (step == Step::kData) return false;
+      if (Decrypt() != Step::kNeedMore) return true;
     }
     return false;
   }
+
+  void SetDeadline(Deadline deadline) override { socket_->SetDeadline(deadline); }
 
  private:
   enum class Step { kData, kClosed, kNeedMore };
@@ -282,7 +290,7 @@ class SchannelStream final : public Stream {
       SecBuffer outBuffers[2] = {{0, SECBUFFER_TOKEN, nullptr}, {0, SECBUFFER_ALERT, nullptr}};
       SecBufferDesc out{SECBUFFER_VERSION, 2, outBuffers};
       ULONG attributes = 0;
-      status = ::InitializeSecurityContextW(&Credential(), &context_, target_.data(), kContextFlags, 0, 0, &in, 0,
+      status = ::InitializeSecurityContextW(&Credential(), &context_, target_.data(), flags_, 0, 0, &in, 0,
                                             nullptr, &out, &attributes, nullptr);
       if (status == SEC_E_INCOMPLETE_MESSAGE) {
         if (!Receive()) ThrowTlsFailure(status);
@@ -339,7 +347,7 @@ class SchannelStream final : public Stream {
     SecBuffer outBuffers[2] = {{0, SECBUFFER_TOKEN, nullptr}, {0, SECBUFFER_ALERT, nullptr}};
     SecBufferDesc out{SECBUFFER_VERSION, 2, outBuffers};
     ULONG attributes = 0;
-    ::InitializeSecurityContextW(&Credential(), &context_, target_.data(), kContextFlags, 0, 0, nullptr, 0, nullptr,
+    ::InitializeSecurityContextW(&Credential(), &context_, target_.data(), flags_, 0, 0, nullptr, 0, nullptr,
                                  &out, &attributes, nullptr);
     try {
       SendTokens(outBuffers);
@@ -350,6 +358,7 @@ class SchannelStream final : public Stream {
 
   std::unique_ptr<Socket> socket_;
   std::wstring target_;
+  DWORD flags_ = kContextFlags;
   CtxtHandle context_{};
   bool haveContext_ = false;
   bool established_ = false;

@@ -27,6 +27,10 @@ class AppWindow {
   std::unique_ptr<TimerDriver> MakeTimerDriver(std::function<void()> onTick);
   // Where failures of a tick go (the service-mode error handler); ignored when unset.
   void SetErrorHandler(std::function<void(const std::exception&)> handler) { onError_ = std::move(handler); }
+  // Hands a failure that was caught on the way to that handler, as if it had reached the loop.
+  void ReportError(const std::exception& failure) const {
+    if (onError_) onError_(failure);
+  }
 
  private:
   class Driver;

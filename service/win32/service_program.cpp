@@ -23,13 +23,17 @@
 namespace korvex::win32 {
 namespace {
 
+// The numbers service_host.h copies, so that its portable decisions need no <winsvc.h>.
+static_assert(kServiceType == (SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
+static_assert(kStartType == SERVICE_AUTO_START && kErrorControl == SERVICE_ERROR_NORMAL);
+static_assert(kControlsAccepted == (SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
+static_assert(kStateStopped == SERVICE_STOPPED && kStateStartPending == SERVICE_START_PENDING &&
+              kStateStopPending == SERVICE_STOP_PENDING && kStateRunning == SERVICE_RUNNING);
+static_assert(kControlStop == SERVICE_CONTROL_STOP && kControlInterrogate == SERVICE_CONTROL_INTERROGATE &&
+              kControlShutdown == SERVICE_CONTROL_SHUTDOWN);
+
 // The worker thread's message for a control code (wParam).
 constexpr UINT kControlMessage = WM_USER + 1;
-
-Text MessageOf(const std::exception& failure) {
-  if (const auto* error = dynamic_cast<const KorError*>(&failure)) return error->Message();
-  return FromUtf8(failure.what());
-}
 
 // The Windows event log, one registered source per name, registered on first use.
 class EventLogWriter : public EventLog {
@@ -64,8 +68,8 @@ class EventLogWriter : public EventLog {
 
 class MessageBoxes : public UserMessages {
  public:
-  void Information(TextView text) override { Show(text, u"Informationen", MB_ICONINFORMATION); }
-  void Error(TextView text) override { Show(text, u"Fehler", MB_ICONERROR); }
+  void Information(TextView text) override { Show(text, kInformationCaption, MB_ICONINFORMATION); }
+  void Error(TextView text) override { Show(text, kErrorCaption, MB_ICONERROR); }
 
   static void Show(TextView text, const Text& caption, UINT icon) {
     const Text body(text);
@@ -265,9 +269,10 @@ int RunServiceProgram() {
         std::shared_ptr<TlsHandler>(MakeTlsHandler()),
         {[&sockets] { return std::make_unique<HttpClient>(sockets, kLibraryUserAgent); },
          [] { return std::shared_ptr<TlsHandler>(MakeTlsHandler()); }},
-        ReadServiceHost(*registry),
         *files,
-        *clock});
+        *clock,
+        // A timer that cannot be armed at a tick goes where the main loop's failures go.
+        [&window](const KorError& failure) { window.ReportError(failure); }});
 
     switch (ModeOf(switches)) {
       case HostMode::kInstall: {

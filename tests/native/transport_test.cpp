@@ -33,7 +33,7 @@ TEST(OpenSslHandler, TrustedCertificateCarriesDataAndSendsServerName) {
   std::string answer;
   while (answer.size() < 12) answer.append(buffer, stream->Read(buffer, sizeof buffer));
   EXPECT_EQ(answer, "first answer");
-  EXPECT_FALSE(stream->PeerClosed());
+  EXPECT_FALSE(stream->Stale());
   ASSERT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(server.Requests()[0].bytes, head);
   EXPECT_EQ(server.ServerNames(), std::vector<std::string>{"localhost"});
@@ -101,7 +101,7 @@ TEST(OpenSslHandler, SilentServerDuringHandshakeIsATimeOut) {
   EXPECT_EQ(error, wsa::kTimedOut);
 }
 
-TEST(OpenSslHandler, PeerClosedSeesTheServersCloseNotify) {
+TEST(OpenSslHandler, StaleSeesTheServersCloseNotify) {
   ScriptedServer server({{{"x"}, Then::kClose}, {{"x"}, Then::kKeepOpen}}, ServerCert("localhost"));
   auto handler = MakeTlsHandler(TrustTestCa());
   auto connector = MakeSystemConnector(kShortTimeoutMs);
@@ -113,8 +113,8 @@ TEST(OpenSslHandler, PeerClosedSeesTheServersCloseNotify) {
     ASSERT_EQ(stream->Read(&byte, 1), 1u);
     ASSERT_TRUE(server.WaitUntilServed(closes ? 1 : 2));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    bool closed = stream->PeerClosed();
-    while (closes && !closed && std::chrono::steady_clock::now() < deadline) closed = stream->PeerClosed();
+    bool closed = stream->Stale();
+    while (closes && !closed && std::chrono::steady_clock::now() < deadline) closed = stream->Stale();
     EXPECT_EQ(closed, closes);
     if (closes) {
       EXPECT_EQ(stream->Read(&byte, 1), 0u);

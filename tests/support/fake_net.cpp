@@ -10,8 +10,8 @@ namespace {
 
 class FakeSocket : public Socket {
  public:
-  FakeSocket(std::shared_ptr<FakeConnection> connection, std::size_t readChunk)
-      : connection_(std::move(connection)), readChunk_(readChunk) {}
+  FakeSocket(std::shared_ptr<FakeConnection> connection, FakeConnector& connector)
+      : connection_(std::move(connection)), connector_(connector) {}
   ~FakeSocket() override { connection_->closedByClient = true; }
 
   void Write(std::string_view bytes) override {
@@ -24,8 +24,10 @@ class FakeSocket : public Socket {
   }
 
   std::size_t Read(char* buffer, std::size_t size) override {
+    connector_.now += connector_.readDelay;
+    if (connection_->deadline && connector_.now >= *connection_->deadline) throw SocketError(wsa::kTimedOut);
     if (!connection_->pending.empty()) {
-      const std::size_t n = std::min({size, readChunk_, connection_->pending.size()});
+      const std::size_t n = std::min({size, connector_.readChunk, connection_->pending.size()});
       std::copy_n(connection_->pending.data(), n, buffer);
       connection_->pending.erase(0, n);
       return n;
@@ -43,10 +45,12 @@ class FakeSocket : public Socket {
     throw SocketError(wsa::kTimedOut);
   }
 
-  bool PeerClosed() override {
-    if (connection_->peerClosedWhileIdle) return true;
-    return connection_->pending.empty() && current_ && current_->then != FakeReply::Then::kStayOpen;
+  bool Stale() override {
+    if (connection_->peerClosedWhileIdle || !connection_->pending.empty()) return true;
+    return current_ && current_->then != FakeReply::Then::kStayOpen;
   }
+
+  void SetDeadline(Deadline deadline) override { connection_->deadline = deadline; }
 
   std::intptr_t NativeHandle() const override { return -1; }
 
@@ -54,7 +58,7 @@ class FakeSocket : public Socket {
 
  private:
   std::shared_ptr<FakeConnection> connection_;
-  std::size_t readChunk_;
+  FakeConnector& connector_;
   std::optional<FakeReply> current_;
 };
 
@@ -64,7 +68,8 @@ class PassThroughStream : public Stream {
   explicit PassThroughStream(std::unique_ptr<Socket> socket) : socket_(std::move(socket)) {}
   void Write(std::string_view bytes) override { socket_->Write(bytes); }
   std::size_t Read(char* buffer, std::size_t size) override { return socket_->Read(buffer, size); }
-  bool PeerClosed() override { return socket_->PeerClosed(); }
+  bool Stale() override { return socket_->Stale(); }
+  void SetDeadline(Deadline deadline) override { socket_->SetDeadline(deadline); }
 
  private:
   std::unique_ptr<Socket> socket_;
@@ -93,7 +98,7 @@ std::unique_ptr<Socket> FakeConnector::Connect(const std::string& host, std::uin
   connection->host = host;
   connection->port = port;
   opened_.push_back(connection);
-  return std::make_unique<FakeSocket>(connection, readChunk);
+  return std::make_unique<FakeSocket>(connection, *this);
 }
 
 std::unique_ptr<Stream> FakeTlsHandler::Handshake(std::unique_ptr<Socket> socket, const std::string& serverName) {

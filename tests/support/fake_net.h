@@ -3,6 +3,7 @@
 // write byte for byte and answer each request with scripted reply bytes, and a TLS handler that
 // records its handshakes and passes the bytes through.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -21,8 +22,8 @@ namespace korvex::testing {
 struct FakeReply {
   enum class Then {
     kStayOpen,  // nothing more arrives: a further read fails like an expired time-out (10060)
-    kClose,     // orderly close: reads give 0, PeerClosed() is true
-    kReset,     // reset: reads fail with socket error 10054, PeerClosed() is true
+    kClose,     // orderly close: reads give 0, Stale() is true
+    kReset,     // reset: reads fail with socket error 10054, Stale() is true
   };
   std::string bytes;
   Then then = Then::kStayOpen;
@@ -41,6 +42,7 @@ struct FakeConnection {
   bool closedByClient = false;      // the client released the stream
   // Set by a test to make the server close an idle connection between requests.
   bool peerClosedWhileIdle = false;
+  std::optional<Deadline> deadline;  // the last one the client set
 };
 
 class FakeConnector : public Connector {
@@ -56,6 +58,10 @@ class FakeConnector : public Connector {
   const std::vector<std::shared_ptr<FakeConnection>>& Opened() const { return opened_; }
   // At most this many bytes per Read; 1 feeds the client byte by byte.
   std::size_t readChunk = 1 << 20;
+  // A steady clock of the test's own, which every Read moves on by readDelay; a Read that finds
+  // it at or past the connection's deadline fails with socket error 10060, as a real one does.
+  Deadline now{};
+  std::chrono::milliseconds readDelay{0};
 
  private:
   std::deque<std::shared_ptr<FakeConnection>> scripted_;

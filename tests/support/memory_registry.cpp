@@ -33,25 +33,28 @@ class MemoryKey : public RegistryKey {
     return true;
   }
 
-  bool WriteString(TextView name, TextView text) override {
-    if (owner_.failingWrites.contains(Text(name))) return false;
+  std::uint32_t WriteString(TextView name, TextView text) override {
+    if (owner_.failingWrites.contains(Text(name))) return owner_.failureStatus;
     owner_.SetString(name, text);
     owner_.writes.emplace_back(name);
-    return true;
+    return kRegistryOk;
   }
 
-  bool WriteDword(TextView name, std::uint32_t number) override {
-    if (owner_.failingWrites.contains(Text(name))) return false;
+  std::uint32_t WriteDword(TextView name, std::uint32_t number) override {
+    if (owner_.failingWrites.contains(Text(name))) return owner_.failureStatus;
     owner_.SetDword(name, number);
     owner_.writes.emplace_back(name);
-    return true;
+    return kRegistryOk;
   }
 
-  bool Secure() override {
-    if (owner_.secureFails) return false;
+  std::uint32_t Secure() override {
+    if (owner_.secureFails) return owner_.failureStatus;
     ++owner_.securedCount;
-    return true;
+    owner_.secured = true;
+    return kRegistryOk;
   }
+
+  bool Secured() const override { return owner_.secured; }
 
  private:
   MemoryRegistry& owner_;

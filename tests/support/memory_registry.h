@@ -36,8 +36,11 @@ class MemoryRegistry : public Registry {
 
   bool keyExists = false;  // a read or write pass creates it
   bool denyAccess = false;  // the key neither opens nor is created, as without rights
+  // Writes to these names, and Secure() when secureFails, fail with failureStatus.
   bool secureFails = false;
-  std::set<Text, CaseInsensitiveLess> failingWrites;  // writes to these names fail
+  std::set<Text, CaseInsensitiveLess> failingWrites;
+  std::uint32_t failureStatus = 5;  // ERROR_ACCESS_DENIED
+  bool secured = false;  // the key has the protected access rights
 
   // What the passes did.
   std::map<Text, RegistryValue, CaseInsensitiveLess> values;

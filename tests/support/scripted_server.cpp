@@ -20,6 +20,7 @@ ScriptedServer::~ScriptedServer() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
+    changed_.notify_all();
   }
   acceptor_.join();
   for (std::thread& worker : workers_) worker.join();
@@ -48,6 +49,12 @@ std::vector<std::string> ScriptedServer::ServerNames() const {
 bool ScriptedServer::WaitUntilServed(int count, std::chrono::milliseconds deadline) const {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, deadline, [&] { return served_ >= count; });
+}
+
+void ScriptedServer::ReleaseIdleBytes() {
+  std::lock_guard lock(mutex_);
+  idleReleased_ = true;
+  changed_.notify_all();
 }
 
 void ScriptedServer::AcceptLoop() {
@@ -117,6 +124,12 @@ void ScriptedServer::Serve(int index, std::unique_ptr<ServerConnection> connecti
     if (!nextHead(head)) break;
     record(std::move(head));
     if (!reply.empty() && !connection->Send(reply)) break;
+  }
+  if (!script.idleBytes.empty()) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return idleReleased_ || stopping_; });
+    lock.unlock();
+    connection->Send(script.idleBytes);
   }
   switch (script.then) {
     // Closed before it counts as served, so that a test waiting for it sees the FIN or RST.

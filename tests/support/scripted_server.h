@@ -25,6 +25,9 @@ struct ConnectionScript {
   // reply sends nothing. Connections beyond the scripts are closed at once.
   std::vector<std::string> replies;
   Then then = Then::kKeepOpen;
+  // Sent after the replies, unasked, once the test calls ReleaseIdleBytes(): what a server says
+  // on a connection it is about to drop (a 408).
+  std::string idleBytes = {};
 };
 
 // Server-side TLS for the scripted server (Linux build only).
@@ -84,6 +87,8 @@ class ScriptedServer {
   std::vector<std::string> ServerNames() const;
   // Waits until `count` connections have finished their script (or a deadline passes).
   bool WaitUntilServed(int count, std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
+  // Lets the connections send their idleBytes.
+  void ReleaseIdleBytes();
 
  private:
   void AcceptLoop();
@@ -96,6 +101,7 @@ class ScriptedServer {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   bool stopping_ = false;
+  bool idleReleased_ = false;
   int accepted_ = 0;
   int served_ = 0;
   std::vector<ReceivedRequest> requests_;

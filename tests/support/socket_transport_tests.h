@@ -113,7 +113,7 @@ TEST(SystemConnector, SetsNoDelayOnEveryConnection) {
   }
 }
 
-TEST(SystemConnector, PeerClosedSeesCloseAndResetButNotAnIdleOrTalkingPeer) {
+TEST(SystemConnector, StaleSeesCloseResetAndUnreadBytesButNotAnIdlePeer) {
   using Then = ConnectionScript::Then;
   struct Case {
     const char* name;
@@ -122,7 +122,8 @@ TEST(SystemConnector, PeerClosedSeesCloseAndResetButNotAnIdleOrTalkingPeer) {
   };
   const Case kCases[] = {
       {"idle", {{""}, Then::kKeepOpen}, false},
-      {"unread data waiting", {{"HTTP/1.1 200 OK\r\n"}, Then::kKeepOpen}, false},
+      // Nobody asked for these bytes; they may hide a FIN behind them.
+      {"unread data waiting", {{"HTTP/1.1 408 Request Timeout\r\n"}, Then::kKeepOpen}, true},
       {"closed", {{""}, Then::kClose}, true},
       {"reset", {{""}, Then::kReset}, true},
   };
@@ -134,13 +135,25 @@ TEST(SystemConnector, PeerClosedSeesCloseAndResetButNotAnIdleOrTalkingPeer) {
     ASSERT_TRUE(server.WaitUntilServed(1));
     // The server has acted; its FIN or RST reaches us within moments on loopback.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    bool closed = socket->PeerClosed();
+    bool closed = socket->Stale();
     while (c.closed && !closed && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::yield();
-      closed = socket->PeerClosed();
+      closed = socket->Stale();
     }
     EXPECT_EQ(closed, c.closed);
   }
+}
+
+// The bound of a whole request: a read waits no longer than the deadline, even though the socket's
+// own time-out is far longer, and nothing goes out after it.
+TEST(SystemConnector, DeadlineEndsReadsAndWrites) {
+  ScriptedServer server({{{""}, ConnectionScript::Then::kKeepOpen}});
+  auto socket = MakeSystemConnector(kSocketTimeoutMs)->Connect("127.0.0.1", server.Port());
+  socket->Write("GET / HTTP/1.1\r\n\r\n");
+  socket->SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(kShortTimeoutMs));
+  char byte;
+  EXPECT_EQ(SocketErrorOf([&] { socket->Read(&byte, 1); }), wsa::kTimedOut);
+  EXPECT_EQ(SocketErrorOf([&] { socket->Write("x"); }), wsa::kTimedOut);
 }
 
 }  // namespace korvex::testing

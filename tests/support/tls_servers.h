@@ -1,6 +1,7 @@
 #pragma once
 // The Windows build's TLS peers, started by the ctest fixture tls_servers
-// (tests/fixtures/tls_servers.sh): trusted, selfsigned, wrongname, tls11, www.
+// (tests/fixtures/tls_servers.sh): trusted, selfsigned, wrongname, tls11, optcert,
+// www.
 
 #include <cstdint>
 #include <string>

@@ -91,6 +91,17 @@ TEST(Charset, UnknownNameGivesNoConversion) {
   EXPECT_EQ(DecodeCharset("\xE4", "iso-8859-1"), u"\u00E4");
 }
 
+// Both builds take the same names to their lookup: what is no IANA-style name is no charset,
+// whatever the OS would make of it.
+TEST(Charset, OnlyPlainNamesReachTheSystemsLookup) {
+  for (const char* name : {"utf-8//IGNORE", "utf-8//TRANSLIT", "utf-8 ", " utf-8", "utf 8", "utf-8;", "\"utf-8\"",
+                           "utf-8\t"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(DecodeCharset("abc", name).has_value());
+  }
+  EXPECT_FALSE(DecodeCharset("abc", std::string(65, 'a')).has_value());
+}
+
 TEST(Charset, NamesComeFromTheSystemsCharsetRegistry) {
   // Names beyond the common ones: Windows finds them through MLang, Linux through iconv.
   EXPECT_EQ(DecodeCharset("\xE4", "KOI8-U"), u"\u0414");

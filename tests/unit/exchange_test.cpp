@@ -220,6 +220,11 @@ constexpr OkCase kOkCases[] = {
     {u"\u00C4OK", false},  // a German letter joins the word
     {u"OK\u00DF", false},
     {u"O K", false},
+    {u"NOT_OK", false},  // "_" and "-" join words, as in error codes
+    {u"NOT-OK", false},
+    {u"ERR_OK", false},
+    {u"OK_DONE", false},
+    {u"OK-", false},
     {u"badauth", false},
     {u"", false},
 };

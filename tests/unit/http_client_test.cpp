@@ -172,19 +172,21 @@ TEST_F(HttpClientTest, ConnectionIsNotReusedWhenTheAnswerOrTheServerEndedIt) {
     const char* name;
     FakeReply firstReply;
     bool peerClosesWhileIdle;
+    const char* idleBytes;  // arrive on the idle connection between the requests
     const char16_t* secondUrl;
   };
   const Case cases[] = {
-      {"Connection: close", {kOkThenClose, Then::kStayOpen}, false, u"http://localhost/b"},
-      {"HTTP/1.0 without keep-alive", {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"}, false,
+      {"Connection: close", {kOkThenClose, Then::kStayOpen}, false, "", u"http://localhost/b"},
+      {"HTTP/1.0 without keep-alive", {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"}, false, "",
        u"http://localhost/b"},
-      {"body until close", {"HTTP/1.1 200 OK\r\n\r\nok", Then::kClose}, false, u"http://localhost/b"},
-      {"early close", {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nok", Then::kClose}, false,
+      {"body until close", {"HTTP/1.1 200 OK\r\n\r\nok", Then::kClose}, false, "", u"http://localhost/b"},
+      {"early close", {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nok", Then::kClose}, false, "",
        u"http://localhost/b"},
-      {"peer closed while idle", {kOk}, true, u"http://localhost/b"},
-      {"bytes after the answer", {std::string(kOk) + "HTTP/1.1 200 OK\r\n"}, false, u"http://localhost/b"},
-      {"other port", {kOk}, false, u"http://localhost:81/b"},
-      {"other host", {kOk}, false, u"http://127.0.0.1/b"},
+      {"peer closed while idle", {kOk}, true, "", u"http://localhost/b"},
+      {"bytes arrived while idle", {kOk}, false, "HTTP/1.1 408 Request Timeout\r\n\r\n", u"http://localhost/b"},
+      {"bytes after the answer", {std::string(kOk) + "HTTP/1.1 200 OK\r\n"}, false, "", u"http://localhost/b"},
+      {"other port", {kOk}, false, "", u"http://localhost:81/b"},
+      {"other host", {kOk}, false, "", u"http://127.0.0.1/b"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,12 +196,47 @@ TEST_F(HttpClientTest, ConnectionIsNotReusedWhenTheAnswerOrTheServerEndedIt) {
     HttpClient client(net, kLibraryUserAgent);
     EXPECT_EQ(client.Get(u"http://localhost/a"), u"ok");
     first->peerClosedWhileIdle = c.peerClosesWhileIdle;
+    first->pending += c.idleBytes;
     EXPECT_EQ(client.Get(c.secondUrl), u"ok");
     EXPECT_EQ(net.Opened().size(), 2u);
     EXPECT_TRUE(first->closedByClient);
     EXPECT_EQ(first->writes.size(), 1u);
     EXPECT_EQ(second->writes.size(), 1u);
   }
+}
+
+// Each read comes within the socket's own time-out, but the whole request is bounded too.
+TEST_F(HttpClientTest, TricklingServerIsCutOffWhenTheRequestDeadlinePasses) {
+  using namespace std::chrono_literals;
+  for (const char16_t* url : {u"http://localhost/a", u"https://localhost/a"}) {
+    SCOPED_TRACE(ToUtf8(url));
+    FakeConnector net;
+    net.readChunk = 1;
+    net.readDelay = 29s;
+    auto connection = net.Script({{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}});
+    HttpClient client(net, kLibraryUserAgent, [] { return std::make_shared<FakeTlsHandler>(); });
+    client.SetRequestDeadline(kRequestDeadline, [&net] { return net.now; });
+    const Deadline start = net.now;
+    try {
+      client.Get(url);
+      ADD_FAILURE() << "no failure";
+    } catch (const KorError& error) {
+      EXPECT_EQ(error.Message(), SocketErrorMessage(wsa::kTimedOut));
+    }
+    ASSERT_TRUE(connection->deadline);
+    EXPECT_EQ(*connection->deadline, start + kRequestDeadline);
+    EXPECT_FALSE(client.Connected());
+  }
+
+  // A reused connection gets the bound of its new request.
+  FakeConnector net;
+  auto connection = net.Script({{kOk}, {kOk}});
+  HttpClient client(net, kLibraryUserAgent);
+  client.SetRequestDeadline(kRequestDeadline, [&net] { return net.now; });
+  client.Get(u"http://localhost/a");
+  net.now += 1h;
+  client.Get(u"http://localhost/b");
+  EXPECT_EQ(*connection->deadline, net.now + kRequestDeadline);
 }
 
 TEST_F(HttpClientTest, AttachingTlsClosesTheOpenConnection) {

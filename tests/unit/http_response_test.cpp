@@ -48,9 +48,26 @@ constexpr FramingCase kFramingCases[] = {
     {"chunked with extension, upper-case hex and trailer",
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, Chunked\r\n\r\nA;name=v\r\n0123456789\r\n0\r\nX-T: 1\r\n\r\n",
      false, 200, "0123456789", true},
-    {"chunked wins over length",
+    // Framed by the chunks, but something on the way may have framed it by the length.
+    {"chunked wins over length, and the connection is not kept",
      "HTTP/1.1 200 OK\r\nContent-Length: 99\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", false, 200,
-     "ok", true},
+     "ok", false},
+    {"HTTP/1.0 chunked is read as chunked, and the connection is not kept",
+     "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n",
+     false, 200, "ok", false},
+    {"chunked in a later field", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n"
+     "2\r\nok\r\n0\r\n\r\n", false, 200, "ok", true},
+    {"chunked followed by another coding reads until close",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n\r\n2\r\nok\r\n0\r\n\r\nrest",
+     true, 200, "2\r\nok\r\n0\r\n\r\nrest", false},
+    {"chunked followed by identity reads until close",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\ntransfer-encoding: identity\r\n\r\n0\r\n\r\nX", true,
+     200, "0\r\n\r\nX", false},
+    {"chunk sizes with leading zeros",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n000000005\r\nhello\r\n00000000000000000\r\n\r\n", false,
+     200, "hello", true},
+    {"tab in a value and obs-text in the reason", "HTTP/1.1 200 \xC4rger\r\nX: a\tb\r\nContent-Length: 2\r\n\r\nok",
+     false, 200, "ok", true},
     {"chunk holding CR LF", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\na\r\nb\r\n0\r\n\r\n", false,
      200, "a\r\nb", true},
     {"until close", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n1.2.3.4\r\n", true, 200, "1.2.3.4\r\n",
@@ -137,11 +154,35 @@ TEST(ResponseReader, MalformedAnswersFail) {
       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n\r\n",
       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1ffffffff\r\n",
       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nokX\r\n0\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0000000100000000\r\n",
+      // A CR that ends no line, and control characters other than HTAB.
+      "HTTP/1.1 200 OK\r\rContent-Length: 4\r\n\r\nabcd",
+      "HTTP/1.1 200 OK\r\nFoo: 1\rBar: 2\r\nContent-Length: 0\r\n\r\n",
+      "HTTP/1.1 200 OK\rX\r\n",
+      "HTTP/1.1 200 O\x01K\r\n",
+      "HTTP/1.1 100 Continue\r\nX: \x7F\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nFoo: a\x1b[2Jb\r\nContent-Length: 0\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nF\x01oo: 1\r\nContent-Length: 0\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\nX: 1\r2\r\n\r\n",
+      // Field names that are no token directly followed by the colon.
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding : chunked\r\n\r\n0\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nen-US Content-Type: text/xml\r\nContent-Length: 0\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nno colon here\r\nContent-Length: 0\r\n\r\n",
+      "HTTP/1.1 200 OK\r\n: no name\r\nContent-Length: 0\r\n\r\n",
+      "HTTP/1.1 200 OK\r\n\"X\": 1\r\nContent-Length: 0\r\n\r\n",
+      "HTTP/1.1 100 Continue\r\nBad Name: 1\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\nBad Trailer: 1\r\n\r\n",
   };
-  for (const char* bytes : kCases) {
+  for (std::string_view bytes : kCases) {
     SCOPED_TRACE(bytes);
     EXPECT_EQ(FailureOf(bytes, 1 << 20, false), Text(kInvalidResponse));
     EXPECT_EQ(FailureOf(bytes, 1, false), Text(kInvalidResponse));
+  }
+  // A NUL, which a C string could not hold.
+  using namespace std::string_literals;
+  for (const std::string& bytes : {"HTTP/1.1 200 OK\r\nX: a\0b\r\n\r\n"s, "HTTP/1.1 200 OK\r\nX\0: 1\r\n\r\n"s}) {
+    SCOPED_TRACE(bytes);
+    EXPECT_EQ(FailureOf(bytes, 1 << 20, false), Text(kInvalidResponse));
   }
 }
 
@@ -195,6 +236,74 @@ TEST(ResponseReader, BodyIsCappedAtOneMebibyte) {
   }
 }
 
+// The head's limit counts every byte once, line ends and blank lines included, so that it holds
+// exactly and however the bytes arrive.
+TEST(ResponseReader, HeadLimitIsExactWhateverTheSplit) {
+  const std::string status = "HTTP/1.1 200 OK\r\n";
+  const std::string chunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  // Answers whose counted bytes total `size`: the head, plus the trailers of a chunked answer.
+  struct Shape {
+    const char* name;
+    std::string (*make)(std::size_t size);
+  };
+  static const Shape kShapes[] = {
+      {"blank lines before the status line",
+       [](std::size_t size) {
+         const std::string rest = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+         return std::string(size - rest.size(), '\n') + rest;
+       }},
+      {"one long header line",
+       [](std::size_t size) {
+         const std::string frame = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nX: \r\n\r\n";
+         return "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nX: " + std::string(size - frame.size(), 'v') + "\r\n\r\n";
+       }},
+      {"one long trailer line",
+       [](std::size_t size) {
+         const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+         const std::string frame = "X: \n\n";
+         return head + "1\r\nx\r\n0\r\nX: " + std::string(size - head.size() - frame.size(), 't') + "\n\n";
+       }},
+  };
+  for (const Shape& shape : kShapes) {
+    for (std::size_t piece : {std::size_t{1 << 20}, std::size_t{16384}, std::size_t{7}}) {
+      SCOPED_TRACE(std::string(shape.name) + ", pieces of " + std::to_string(piece));
+      const ResponseReader atLimit = Read(shape.make(kMaxHeadBytes), piece, false);
+      EXPECT_TRUE(atLimit.Done());
+      EXPECT_EQ(FailureOf(shape.make(kMaxHeadBytes + 1), piece, false), Text(kResponseTooLarge));
+    }
+  }
+}
+
+TEST(ResponseReader, HeadLimitCannotBeSwitchedOff) {
+  const std::string manyLineFeeds(kMaxHeadBytes + 1, '\n');
+  std::string bigHeaders;
+  while (bigHeaders.size() < 2 * 1024 * 1024) bigHeaders += "X-Filler: 0123456789012345678901234567890123456789\r\n";
+  std::string tenThousandLines;
+  for (int i = 0; i < 10000; ++i) tenThousandLines += "header-key: header-value\r\n";
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const Case kCases[] = {
+      {"line feeds, then 2 MB of headers", manyLineFeeds + "HTTP/1.1 200 OK\r\n" + bigHeaders + "\r\n"},
+      {"line feeds, then a status line of 2 MB", manyLineFeeds + "HTTP/1.1 200 " + std::string(2 * 1024 * 1024, 'x')},
+      {"10,000 header lines", "HTTP/1.1 200 OK\r\n" + tenThousandLines + "\r\n"},
+  };
+  for (const Case& c : kCases) {
+    for (std::size_t piece : {std::size_t{1 << 22}, std::size_t{16384}}) {
+      SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
+      EXPECT_EQ(FailureOf(c.bytes, piece, true), Text(kResponseTooLarge));
+    }
+  }
+
+  // A line that arrives in pieces counts once, as it does when it arrives whole.
+  const std::string longLine = "HTTP/1.1 200 OK\r\nX: " + std::string(40 * 1024, 'v') + "\r\nContent-Length: 0\r\n\r\n";
+  for (std::size_t piece : {std::size_t{1 << 20}, std::size_t{1000}, std::size_t{1}}) {
+    SCOPED_TRACE(piece);
+    EXPECT_TRUE(Read(longLine, piece, false).Done());
+  }
+}
+
 TEST(ResponseReader, BytesAfterTheAnswerAreNotConsumed) {
   const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
   ResponseReader reader;
@@ -209,8 +318,8 @@ TEST(ResponseReader, BytesAfterTheAnswerAreNotConsumed) {
 
 TEST(ResponseReader, KeepsTheStatusLineAndHeadersAsReceived) {
   const ResponseReader reader =
-      Read("HTTP/1.1 404 Nicht  gefunden \r\nSet-Cookie: a=1\r\nContent-Type :  text/plain \r\n"
-           "X-Folded: one\r\n  two\r\nno colon here\r\nset-cookie: b=2\r\nContent-Length: 0\r\n\r\n",
+      Read("HTTP/1.1 404 Nicht  gefunden \r\nSet-Cookie: a=1\r\nContent-Type:  text/plain \r\n"
+           "X-Folded: one\r\n  two\r\nset-cookie: b=2\r\nContent-Length: 0\r\n\r\n",
            1 << 20, false);
   const HttpResponse& response = reader.Response();
   EXPECT_EQ(response.statusLine, "HTTP/1.1 404 Nicht  gefunden ");

@@ -13,12 +13,14 @@
 #include "core/error.h"
 #include "core/settings.h"
 #include "service/kor_service.h"
+#include "tests/support/expect_error.h"
 #include "tests/support/memory_registry.h"
 
 namespace korvex {
 namespace {
 
 using testing::MemoryRegistry;
+using testing::ThrowsKorError;
 
 // One countdown under virtual time. Like a Windows timer, expirations that fall due while a tick
 // is still running are merged into one, delivered as soon as the tick returns.
@@ -179,6 +181,7 @@ class ServiceModuleTest : public ::testing::Test {
     registry.SetDword(kValueUpdateIntervall, 5);
     registry.SetString(kValueUpdateart, u"HTTP");
     registry.SetString(kValueEinstellungen, u"Ja");
+    registry.SetString(kValueServeradresse, u"127.0.0.1:8080");
   }
 
   TKorService& Module() {
@@ -194,9 +197,9 @@ class ServiceModuleTest : public ::testing::Test {
           std::make_shared<NoTls>(),
           {[this, lookups]() mutable { return std::make_unique<FakeClient>(service, ++lookups); },
            [] { return std::make_shared<NoTls>(); }},
-          u"127.0.0.1:8080",
           files,
-          clock});
+          clock,
+          [this](const KorError& failure) { hostFailures.push_back(failure.Message()); }});
     }
     return *module;
   }
@@ -218,6 +221,7 @@ class ServiceModuleTest : public ::testing::Test {
   VirtualTime time;
   Service service{time};
   MemoryRegistry registry;
+  std::vector<Text> hostFailures;
   MemoryFiles files;
   FixedClock clock;
   std::unique_ptr<TKorService> module;
@@ -276,15 +280,33 @@ TEST_F(ServiceModuleTest, WithoutStoredSettingsTicksEveryMinuteAndWritesNothing)
   EXPECT_FALSE(files.Content(kLogPath));
 }
 
+// The service host is read with the other settings, so a changed one needs no restart.
+TEST_F(ServiceModuleTest, ChangedServerAddressTakesEffectAtTheNextTick) {
+  Start();
+  time.RunUntil(5 * kMinute);
+  registry.SetString(kValueServeradresse, u"127.0.0.1:9090");
+  time.RunUntil(10 * kMinute);
+  const std::vector<Text> urls = UpdateUrls();
+  ASSERT_EQ(urls.size(), 2u);
+  EXPECT_EQ(urls[0].rfind(u"http://127.0.0.1:8080/update.php?", 0), 0u);
+  EXPECT_EQ(urls[1].rfind(u"http://127.0.0.1:9090/update.php?", 0), 0u);
+}
+
 TEST_F(ServiceModuleTest, TimerThatCannotStartFailsTheStart) {
   time.failArm = true;
   bool started = true;
-  try {
-    Module().ServiceStart(started);
-    FAIL() << "ServiceStart did not fail";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), kTimerUnavailable);
-  }
+  EXPECT_TRUE(ThrowsKorError([&] { Module().ServiceStart(started); }, kTimerUnavailable));
+}
+
+// A new interval that the platform cannot arm at a tick is the host's failure: reported, never
+// raised out of the tick, and the update of that tick still runs.
+TEST_F(ServiceModuleTest, TimerThatCannotBeArmedAtATickIsReportedAndTheTickGoesOn) {
+  Start();
+  registry.SetDword(kValueUpdateIntervall, 10);
+  time.failArm = true;
+  EXPECT_NO_THROW(time.RunUntil(5 * kMinute));
+  EXPECT_EQ(hostFailures, std::vector<Text>{kTimerUnavailable});
+  EXPECT_EQ(UpdateUrls().size(), 1u);
 }
 
 TEST_F(ServiceModuleTest, FirstUpdateGoesThroughKorSslAndLaterOnesThroughTheLookupsClient) {

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/interval_timer.h"
+#include "tests/support/expect_error.h"
 #include "tests/support/fake_timer.h"
 #include "tests/support/memory_registry.h"
 
@@ -15,7 +17,9 @@ namespace {
 
 using namespace std::literals;
 using testing::FakeTimer;
+using testing::KorErrorOf;
 using testing::MemoryRegistry;
+using testing::ThrowsKorError;
 
 // What the program held before the read; a field that keeps one of these was not refreshed.
 constexpr TextView kOldUser = u"alter Benutzer";
@@ -175,6 +179,66 @@ TEST(ReadEinstellungenTest, FirstReadCreatesTheEmptyKey) {
   EXPECT_EQ(settings.Einstellungen, u"");
 }
 
+// Every read, by either program, leaves the key with the protected access rights: a key it
+// created, and one that was stored before the rights were set.
+TEST(ReadEinstellungenTest, LeavesTheKeyProtected) {
+  for (const bool existed : {false, true}) {
+    SCOPED_TRACE(existed ? "stored before, unprotected" : "created by the read");
+    MemoryRegistry registry;
+    if (existed) registry.SetString(kValueBenutzername, u"anna");
+    UpdateSettings settings;
+    FakeTimer timer;
+    ReadEinstellungen(registry, settings, timer);
+    EXPECT_TRUE(registry.secured);
+    EXPECT_EQ(settings.Benutzername, existed ? u"anna" : u"");
+    ReadEinstellungen(registry, settings, timer);
+    EXPECT_EQ(registry.securedCount, 1) << "a protected key is left as it is";
+  }
+  MemoryRegistry registry;
+  ReadServiceHost(registry);
+  EXPECT_TRUE(registry.secured);
+}
+
+// Reads never fail: a key whose rights cannot be set is read all the same.
+TEST(ReadEinstellungenTest, AKeyThatCannotBeProtectedIsStillRead) {
+  MemoryRegistry registry;
+  registry.secureFails = true;
+  registry.SetString(kValueBenutzername, u"anna");
+  UpdateSettings settings;
+  FakeTimer timer;
+  ReadEinstellungen(registry, settings, timer);
+  EXPECT_EQ(settings.Benutzername, u"anna");
+}
+
+// A countdown the platform refuses to arm, as when no timer is left.
+class RefusingDriver : public TimerDriver {
+ public:
+  void Arm(std::uint32_t) override { throw KorError(kTimerUnavailable); }
+  void Disarm() override {}
+};
+
+TEST(ReadEinstellungenTest, ATimerThatCannotBeArmedGoesToTheHostAndTheReadGoesOn) {
+  MemoryRegistry registry;
+  registry.SetDword(kValueUpdateIntervall, 5);
+  registry.SetString(kValueUpdateart, u"HTTPS");
+  registry.SetString(kValueEinstellungen, u"Ja");
+  // Enabled at interval 0, so that nothing is armed until the read sets a new interval.
+  IntervalTimer timer(std::make_unique<RefusingDriver>(), 0);
+  timer.SetEnabled(true);
+  UpdateSettings settings;
+  std::vector<Text> reported;
+  EXPECT_NO_THROW(ReadEinstellungen(registry, settings, timer,
+                                    [&](const KorError& failure) { reported.push_back(failure.Message()); }));
+  EXPECT_EQ(reported, std::vector<Text>{kTimerUnavailable});
+  EXPECT_EQ(settings.UpdateIntervall, 300000);
+  EXPECT_EQ(settings.Updateart, u"HTTPS");
+  EXPECT_EQ(settings.Einstellungen, u"Ja");
+
+  // Without a handler the failure is dropped, never raised.
+  registry.SetDword(kValueUpdateIntervall, 6);
+  EXPECT_NO_THROW(ReadEinstellungen(registry, settings, timer));
+}
+
 SettingsInput CompleteInput() {
   return {u"m\u00FCller", u"abc", u"haus.example.net", kTransportHttps, u"5"};
 }
@@ -254,12 +318,8 @@ TEST(WriteEinstellungenTest, AFailedWriteEndsThePassAndKeepsWhatWasWritten) {
     MemoryRegistry registry;
     registry.SetDword(kValueUpdateIntervall, 42);
     registry.failingWrites.insert(name);
-    try {
-      WriteEinstellungen(registry, CompleteInput());
-      ADD_FAILURE() << "no failure raised";
-    } catch (const KorError& e) {
-      EXPECT_EQ(e.Message(), Format(kWriteFailedMessage, {name}));
-    }
+    EXPECT_TRUE(ThrowsKorError([&] { WriteEinstellungen(registry, CompleteInput()); },
+                               Format(kWriteFailedMessage, {name})));
     EXPECT_EQ(registry.writes, std::vector<Text>(kWriteOrder.begin(), kWriteOrder.begin() + failing));
     if (name != kValueUpdateIntervall) {
       EXPECT_EQ(registry.StoredDword(kValueUpdateIntervall), 42u);
@@ -271,35 +331,49 @@ TEST(WriteEinstellungenTest, AFailedWriteEndsThePassAndKeepsWhatWasWritten) {
 TEST(WriteEinstellungenTest, TheFailureNamesTheValueInGerman) {
   MemoryRegistry registry;
   registry.failingWrites.insert(Text(kValueHostname));
-  try {
-    WriteEinstellungen(registry, CompleteInput());
-    FAIL() << "no failure raised";
-  } catch (const KorError& e) {
-    EXPECT_EQ(e.Message(), u"Fehler beim Setzen der Daten f\u00FCr 'Hostname'");
+  EXPECT_TRUE(ThrowsKorError([&] { WriteEinstellungen(registry, CompleteInput()); },
+                             u"Fehler beim Setzen der Daten f\u00FCr 'Hostname'"));
+}
+
+// The registry's own status travels with the message, so that a caller can tell a refused save
+// (access denied) from one that failed for another reason.
+TEST(WriteEinstellungenTest, TheFailureCarriesTheRegistryStatus) {
+  struct Case {
+    const char* name;
+    bool secureFails;
+    TextView failingWrite;
+    std::uint32_t status;
+  };
+  const Case kCases[] = {
+      {"refused write", false, kValueHostname, 5},             // ERROR_ACCESS_DENIED
+      {"failed write", false, kValueUpdateIntervall, 1009},    // ERROR_BADDB
+      {"key that cannot be restricted", true, u"", 1307},      // ERROR_INVALID_OWNER
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    MemoryRegistry registry;
+    registry.secureFails = c.secureFails;
+    if (!c.failingWrite.empty()) registry.failingWrites.insert(Text(c.failingWrite));
+    registry.failureStatus = c.status;
+    const std::optional<KorError> error = KorErrorOf([&] { WriteEinstellungen(registry, CompleteInput()); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->OsCode(), c.status);
   }
 }
 
 TEST(WriteEinstellungenTest, WithoutAccessToTheKeyTheFirstWriteFails) {
   MemoryRegistry registry;
   registry.denyAccess = true;
-  try {
-    WriteEinstellungen(registry, CompleteInput());
-    FAIL() << "no failure raised";
-  } catch (const KorError& e) {
-    EXPECT_EQ(e.Message(), Format(kWriteFailedMessage, {kValueBenutzername}));
-  }
+  EXPECT_TRUE(ThrowsKorError([&] { WriteEinstellungen(registry, CompleteInput()); },
+                             Format(kWriteFailedMessage, {kValueBenutzername})));
   EXPECT_TRUE(registry.values.empty());
 }
 
 TEST(WriteEinstellungenTest, NothingIsWrittenToAKeyThatCannotBeRestricted) {
   MemoryRegistry registry;
   registry.secureFails = true;
-  try {
-    WriteEinstellungen(registry, CompleteInput());
-    FAIL() << "no failure raised";
-  } catch (const KorError& e) {
-    EXPECT_EQ(e.Message(), Format(kSecureFailedMessage, {kSettingsKeyPath}));
-  }
+  EXPECT_TRUE(ThrowsKorError([&] { WriteEinstellungen(registry, CompleteInput()); },
+                             Format(kSecureFailedMessage, {kSettingsKeyPath})));
   EXPECT_TRUE(registry.writes.empty());
 }
 

@@ -22,6 +22,9 @@ TEST(Text, MalformedUtf8BecomesReplacementCharacter) {
 TEST(Text, AnsiCodePageKeepsLatin1AndReplacesTheRest) {
   EXPECT_EQ(ToAnsi(u"\u00E4b"), "\xE4" "b");
   EXPECT_EQ(ToAnsi(u"\u4E2D"), "?");
+  // No look-alikes: both builds write the default character for U+0100, the minus sign and
+  // infinity, which Windows would otherwise give as "A", "-" and "8".
+  EXPECT_EQ(ToAnsi(u"\u0100\u2212\u221E"), "???");
   EXPECT_EQ(FromAnsi("\xE4" "b"), u"\u00E4b");
 }
 

@@ -202,13 +202,13 @@ std::string Today() {
 void WriteSettings(const Text& serverAddress) {
   const std::unique_ptr<RegistryKey> key = MakeSystemRegistry()->OpenSettingsKey();
   ASSERT_TRUE(key);
-  ASSERT_TRUE(key->WriteString(kValueBenutzername, testing::kSimUser));
-  ASSERT_TRUE(key->WriteString(kValuePasswort, Verschluesseln(testing::kSimPassword)));
-  ASSERT_TRUE(key->WriteString(kValueHostname, testing::kSimHost));
-  ASSERT_TRUE(key->WriteDword(kValueUpdateIntervall, 1));  // the first tick one minute after the start
-  ASSERT_TRUE(key->WriteString(kValueUpdateart, u"HTTP"));
-  ASSERT_TRUE(key->WriteString(kValueEinstellungen, u"Ja"));
-  ASSERT_TRUE(key->WriteString(kValueServeradresse, serverAddress));
+  ASSERT_EQ(key->WriteString(kValueBenutzername, testing::kSimUser), kRegistryOk);
+  ASSERT_EQ(key->WriteString(kValuePasswort, Verschluesseln(testing::kSimPassword)), kRegistryOk);
+  ASSERT_EQ(key->WriteString(kValueHostname, testing::kSimHost), kRegistryOk);
+  ASSERT_EQ(key->WriteDword(kValueUpdateIntervall, 1), kRegistryOk);  // the first tick one minute after the start
+  ASSERT_EQ(key->WriteString(kValueUpdateart, u"HTTP"), kRegistryOk);
+  ASSERT_EQ(key->WriteString(kValueEinstellungen, u"Ja"), kRegistryOk);
+  ASSERT_EQ(key->WriteString(kValueServeradresse, serverAddress), kRegistryOk);
 }
 
 // Reads one request head from the connection.
