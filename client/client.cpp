@@ -121,7 +121,13 @@ void TClient::HideToTray() {
   tray_.SetPresent(true);
 }
 
-void TClient::ReadEinstellungen() { korvex::ReadEinstellungen(registry_, settings_, *updateTimer_); }
+void TClient::ReadEinstellungen() {
+  // A timer that cannot be armed is the client's own failure, shown like any other.
+  korvex::ReadEinstellungen(registry_, settings_, *updateTimer_,
+                            [this](const KorError& failure) { errors_.Show(failure); });
+  // Read with the settings, so that a changed address of the service needs no restart.
+  exchange_->SetServiceHost(ReadServiceHost(registry_));
+}
 
 void TClient::GetIP() {
   exchange_->GetIP(settings_, [this](const Text& address) { view_.SetAddress(address); });

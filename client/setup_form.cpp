@@ -84,7 +84,6 @@ TSetupForm::TSetupForm(Parts parts, TClient& client)
       boxes_(parts.boxes),
       registry_(parts.registry),
       korHTTP_(std::move(parts.korHTTP)),
-      serviceHost_(std::move(parts.serviceHost)),
       client_(client) {}
 
 void TSetupForm::ShowModal() {
@@ -130,7 +129,9 @@ void TSetupForm::ReadEinstellungen() {
 
 void TSetupForm::LoginClick() {
   try {
-    const Text url = HostListURL(u"https://" + serviceHost_, view_.UserName(), view_.Password());
+    // Always over https, whatever transport is stored.
+    const Text base = u"https://" + ReadServiceHost(registry_);
+    const Text url = HostListURL(base, view_.UserName(), view_.Password());
     const Text answer = korHTTP_->Get(url);
     if (answer.size() < kShortestHostList) {
       boxes_.Error(kErrorCaption, kNoHostsMessage);

@@ -47,7 +47,6 @@ class TSetupForm {
     Registry& registry;
     // The dialog's own KorHTTP with its TLS handler KorSSL attached, used only for the host list.
     std::unique_ptr<AddressClient> korHTTP;
-    Text serviceHost;  // host[:port]
   };
 
   TSetupForm(Parts parts, TClient& client);
@@ -73,7 +72,6 @@ class TSetupForm {
   MessageBoxes& boxes_;
   Registry& registry_;
   std::unique_ptr<AddressClient> korHTTP_;
-  Text serviceHost_;
   TClient& client_;
 };
 

@@ -117,7 +117,7 @@ int RunClient() {
     SetupWindow setupWindow(clientWindow.Handle(), errors);
     auto setupHttp = std::make_unique<HttpClient>(sockets, kLibraryUserAgent);
     setupHttp->AttachTls(std::shared_ptr<TlsHandler>(MakeTlsHandler()));
-    TSetupForm setupForm(TSetupForm::Parts{setupWindow, boxes, *registry, std::move(setupHttp), serviceHost}, client);
+    TSetupForm setupForm(TSetupForm::Parts{setupWindow, boxes, *registry, std::move(setupHttp)}, client);
     setupWindow.Attach(setupForm);
 
     AboutWindow aboutWindow(clientWindow.Handle(), errors);

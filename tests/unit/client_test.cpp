@@ -54,12 +54,13 @@ struct Client {
 
   Client() {
     service.journal = &journal;
+    registry.SetString(kValueServeradresse, u"localhost:8080");
+    registry.writes.clear();
     client = std::make_unique<TClient>(TClient::Parts{
         mainView, errors, registry, timers.Factory(), std::make_unique<FakeServiceClient>(service),
         testing::FakeLookupFactories(service), u"localhost:8080", reporter, tray});
     setup = std::make_unique<TSetupForm>(
-        TSetupForm::Parts{setupView, boxes, registry, std::make_unique<FakeServiceClient>(service),
-                          u"localhost:8080"},
+        TSetupForm::Parts{setupView, boxes, registry, std::make_unique<FakeServiceClient>(service)},
         *client);
     about = std::make_unique<TAboutBox>(aboutView);
     client->SetDialogs(*setup, *about);
@@ -223,6 +224,18 @@ TEST(ClientTimerTest, AFailedUpdateFromATickKeepsTheLastAddressSoTheNextTickTrie
   c.timers.Tick(kUpdateTimer);
   EXPECT_EQ(c.Updates(), 3u);
   EXPECT_EQ(c.client->LastUpdatedIP(), u"198.51.100.1");
+}
+
+TEST(ClientTimerTest, AChangedServiceAddressTakesEffectAtTheNextRead) {
+  Client c;
+  c.StoreSettings();
+  c.client->Show();
+  c.registry.SetString(kValueServeradresse, u"localhost:9443");
+  c.timers.Tick(kUpdateTimer);
+  EXPECT_EQ(c.service.requests.back(), u"http://localhost:9443/ip.php");
+  c.Run([&] { c.client->Optionen1Click(); });
+  c.setup->LoginClick();
+  EXPECT_EQ(c.service.requests.back().substr(0, 37), u"https://localhost:9443/userhosts.php?");
 }
 
 TEST(ClientTimerTest, AForcedUpdateLooksUpThenUpdatesAndLeavesTheLastAddressToTheTimer) {
