@@ -100,7 +100,7 @@ void TSoftwareUpdate::SoftwareUpdate() {
   parts_.files.CreateFolder(folder);
   for (const Text& name : names) {
     const Text path = folder + u"\\" + name;
-    std::unique_ptr<UpdateFile> file = parts_.files.CreateFile(path);
+    std::unique_ptr<UpdateFile> file = parts_.files.OpenNewFile(path);
     const Text url = u"https://" + host + kFilesPath + name;
     const DownloadResponse response = softwareUpdater_->Get(url, *file);
     file.reset();

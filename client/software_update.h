@@ -54,9 +54,12 @@ class UpdateFileSystem {
   virtual bool CreateFolder(const Text& path) = 0;
   // Replaces a file of that name by a new, empty one, opened exclusively. Throws KorError with
   // kCannotCreateFile.
-  virtual std::unique_ptr<UpdateFile> CreateFile(const Text& path) = 0;
+  virtual std::unique_ptr<UpdateFile> OpenNewFile(const Text& path) = 0;
   virtual void RemoveFile(const Text& path) = 0;
 };
+
+// The Windows file system (Windows only).
+std::unique_ptr<UpdateFileSystem> MakeSystemFileSystem();
 
 class TSoftwareUpdate {
  public:

@@ -114,14 +114,14 @@ class FakeFileSystem : public UpdateFileSystem {
   std::vector<Text> folders;
   std::map<Text, std::string> files;
   std::vector<Text> removed;
-  Text failOn;  // CreateFile of this path fails
+  Text failOn;  // OpenNewFile of this path fails
 
   Text CurrentDirectory() override { return kDir; }
   bool CreateFolder(const Text& path) override {
     folders.push_back(path);
     return true;
   }
-  std::unique_ptr<UpdateFile> CreateFile(const Text& path) override;
+  std::unique_ptr<UpdateFile> OpenNewFile(const Text& path) override;
   void RemoveFile(const Text& path) override {
     removed.push_back(path);
     files.erase(path);
@@ -145,7 +145,7 @@ class FakeFile : public UpdateFile {
   std::size_t position_ = 0;
 };
 
-std::unique_ptr<UpdateFile> FakeFileSystem::CreateFile(const Text& path) {
+std::unique_ptr<UpdateFile> FakeFileSystem::OpenNewFile(const Text& path) {
   if (path == failOn) throw KorError(Format(kCannotCreateFile, {path, u"Zugriff verweigert"}));
   files[path].clear();
   return std::make_unique<FakeFile>(files[path]);
