@@ -59,7 +59,7 @@ class UpdateFileSystem {
 };
 
 // The Windows file system (Windows only).
-std::unique_ptr<UpdateFileSystem> MakeSystemFileSystem();
+std::unique_ptr<UpdateFileSystem> MakeSystemUpdateFileSystem();
 
 class TSoftwareUpdate {
  public:

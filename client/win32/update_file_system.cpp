@@ -94,6 +94,6 @@ class SystemFileSystem final : public UpdateFileSystem {
 
 }  // namespace
 
-std::unique_ptr<UpdateFileSystem> MakeSystemFileSystem() { return std::make_unique<SystemFileSystem>(); }
+std::unique_ptr<UpdateFileSystem> MakeSystemUpdateFileSystem() { return std::make_unique<SystemFileSystem>(); }
 
 }  // namespace korvex

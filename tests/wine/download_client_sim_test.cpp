@@ -161,17 +161,26 @@ TEST_F(DownloadClientWineTest, RequestsGoThroughTheUsersProxy) {
   ASSERT_FALSE(port.empty()) << "the http_proxy fixture is not running";
   ASSERT_TRUE(testing::SetUserProxy("127.0.0.1:" + port.substr(0, port.find_first_of("\r\n"))));
 
+  // Not 127.0.0.1 like the proxy: Wine's WinHTTP takes a target on the proxy's host for no proxy.
   const std::size_t mark = sim_->LogMark();
   MemoryStream plain;
-  EXPECT_EQ(client_->Get(u"http://" + sim_->HttpHost() + u"/ip.php", plain).statusCode, 200);
+  EXPECT_EQ(client_->Get(FromAscii("http://localhost:" + std::to_string(sim_->HttpPort()) + "/ip.php"), plain).statusCode,
+            200);
   const std::vector<testing::SimRequest> requests = sim_->RequestsSince(mark, 1);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_NE(requests[0]["header.Via"].find("korvex-test-proxy"), std::string::npos) << "not through the proxy";
 
+  // HTTPS goes through a tunnel. Inside it Wine's WinHTTP sends the target in absolute form,
+  // which the simulator's HTTP library does not route (404); the request arrives all the same.
+  const std::size_t secureMark = sim_->LogMark();
   MemoryStream secure;
-  EXPECT_EQ(client_->Get(u"https://" + SimHttps("/ip.php"), secure).statusCode, 200);
+  client_->Get(u"https://" + SimHttps("/ip.php"), secure);
   EXPECT_NE(ReadLinuxFile(dir + "/proxy.log").find("CONNECT " + ToUtf8(sim_->HttpsHost())), std::string::npos)
       << "no tunnel through the proxy";
+  const std::vector<testing::SimRequest> tunnelled = sim_->RequestsSince(secureMark, 1);
+  ASSERT_EQ(tunnelled.size(), 1u);
+  EXPECT_EQ(tunnelled[0]["scheme"], "https");
+  EXPECT_TRUE(tunnelled[0]["target"].ends_with("/ip.php")) << tunnelled[0]["target"];
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ class SoftwareUpdateWineTest : public ::testing::Test {
   fs::path files_;
   std::wstring previous_;
   AnsweringBoxes boxes_;
-  std::unique_ptr<UpdateFileSystem> fileSystem_ = MakeSystemFileSystem();
+  std::unique_ptr<UpdateFileSystem> fileSystem_ = MakeSystemUpdateFileSystem();
   std::unique_ptr<Shell> shell_ = MakeSystemShell();
   int closed_ = 0;
 };

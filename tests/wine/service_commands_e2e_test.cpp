@@ -84,7 +84,8 @@ class BoxAnswerer {
             if (owner != ::GetCurrentProcessId() && std::wstring(className) == L"#32770" &&
                 ::IsWindowVisible(window)) {
               wchar_t text[1024] = {};
-              ::GetDlgItemTextW(window, 0xFFFF, text, 1024);
+              // A box that has no text yet is taken on the next round.
+              if (::GetDlgItemTextW(window, 0xFFFF, text, 1024) == 0) return TRUE;
               {
                 std::lock_guard lock(self.mutex_);
                 if (self.answered_.insert(window).second) self.texts_.push_back(FromW(text));
@@ -129,7 +130,7 @@ class ServiceCommandsWineTest : public ::testing::Test {
 TEST_F(ServiceCommandsWineTest, InstallRegistersAndStartsTheServiceAndRemoveStopsAndUnregistersIt) {
   BoxAnswerer boxes;
   const std::unique_ptr<Shell> shell = MakeSystemShell();
-  const std::unique_ptr<UpdateFileSystem> files = MakeSystemFileSystem();
+  const std::unique_ptr<UpdateFileSystem> files = MakeSystemUpdateFileSystem();
   ServiceCommands commands(*shell, [&] { return files->CurrentDirectory(); });
 
   commands.Install(0);
