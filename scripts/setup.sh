@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-x86-64-posix
   wine wine64 xvfb x11-utils fonts-wine imagemagick
+  tinyproxy
 )
 
 missing=()

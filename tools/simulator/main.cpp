@@ -48,8 +48,9 @@ const char kUsage[] =
     "  --port-file FILE    written once both ports listen: lines 'http=N' and 'https=N'\n"
     "  --log FILE          every request as one JSON line\n"
     "  --state FILE        the host table ('host address' lines), rewritten after every update\n"
-    "  --files DIR         DIR/softwareupdate.txt answers /softwareupdate.php, DIR/updates/ holds\n"
-    "                      the files of /updates/NAME\n"
+    "  --files DIR         DIR/softwareupdate.txt answers /softwareupdate.php (404 without it),\n"
+    "                      DIR/updates/ holds the files of /updates/NAME\n"
+    "  GET /redirect?to=URL[&status=3xx] answers with a redirect to URL\n"
     "  --update-answer T   the answer of a successful update (default OK)\n"
     "  --set-cookie        answer every request with a Set-Cookie, to follow cookies in the log\n"
     "  --update-fault FILE while FILE exists, /update.php answers with the status of its first\n"
@@ -200,12 +201,23 @@ class AddressService {
                [this](const httplib::Request& request, httplib::Response& response) {
                  response.set_content(HostList(request), "text/html");
                });
+    // Without a list file the endpoint is missing, so that a client meets an error page.
     server.Get("/softwareupdate.php", [this](const httplib::Request&, httplib::Response& response) {
       std::string list;
-      if (!options_.filesDir.empty()) {
-        ReadWhole(std::filesystem::path(options_.filesDir) / "softwareupdate.txt", list);
+      if (options_.filesDir.empty() ||
+          !ReadWhole(std::filesystem::path(options_.filesDir) / "softwareupdate.txt", list)) {
+        response.status = 404;
+        response.set_content("Not Found", "text/plain");
+        return;
       }
       response.set_content(list, "text/plain");
+    });
+    // A redirect for the download client's tests: to=URL, status=3xx (default 302).
+    server.Get("/redirect", [](const httplib::Request& request, httplib::Response& response) {
+      const std::string status = request.get_param_value("status");
+      response.status = status.empty() ? 302 : std::stoi(status);
+      response.set_header("Location", request.get_param_value("to"));
+      response.set_content("redirect", "text/plain");
     });
     server.Get(R"(/updates/([^/]+))",
                [this](const httplib::Request& request, httplib::Response& response) {
