@@ -3,7 +3,9 @@
 #include <utility>
 
 #include "client/about_box.h"
+#include "client/service_commands.h"
 #include "client/setup_form.h"
+#include "client/software_update.h"
 
 namespace korvex {
 
@@ -31,6 +33,13 @@ TClient::~TClient() = default;
 void TClient::SetDialogs(TSetupForm& setupForm, TAboutBox& aboutBox) {
   setupForm_ = &setupForm;
   aboutBox_ = &aboutBox;
+}
+
+void TClient::SetCommands(TSoftwareUpdate& softwareUpdate, ServiceCommands& serviceCommands,
+                          OwnerWindow owner) {
+  softwareUpdate_ = &softwareUpdate;
+  serviceCommands_ = &serviceCommands;
+  owner_ = owner;
 }
 
 void TClient::Show() {
@@ -80,6 +89,12 @@ void TClient::Optionen1Click() { setupForm_->ShowNonModal(); }
 void TClient::Einstellungen1Click() { setupForm_->ShowModal(); }
 
 void TClient::N3Click() { aboutBox_->ShowModal(); }
+
+void TClient::Quenlor1Click() { softwareUpdate_->SoftwareUpdate(); }
+
+void TClient::Installieren1Click() { serviceCommands_->Install(owner_); }
+
+void TClient::Deinstallieren1Click() { serviceCommands_->Remove(owner_); }
 
 void TClient::EreignisseMinimize() { HideToTray(); }
 

@@ -7,6 +7,7 @@
 #include "client/client_view.h"
 #include "client/error_handler.h"
 #include "client/report.h"
+#include "client/shell.h"
 #include "core/address_client.h"
 #include "core/exchange.h"
 #include "core/interval_timer.h"
@@ -17,6 +18,8 @@ namespace korvex {
 
 class TSetupForm;
 class TAboutBox;
+class TSoftwareUpdate;
+class ServiceCommands;
 
 inline constexpr char16_t kClientCaption[] = u"Korvex-Client";
 inline constexpr char16_t kAddressLabel[] = u"Ihre aktuelle IP lautet:";
@@ -58,6 +61,9 @@ class TClient {
 
   // The dialogs are created after the main window; they are known to it from then on.
   void SetDialogs(TSetupForm& setupForm, TAboutBox& aboutBox);
+  // The commands that hand over to other programs; `owner` is the main window's handle, the
+  // owner of what they start.
+  void SetCommands(TSoftwareUpdate& softwareUpdate, ServiceCommands& serviceCommands, OwnerWindow owner);
 
   // Shows the main window. From hidden, FormShow runs first (its failure goes to the error
   // handler and the window is shown all the same); a visible window only moves to the top.
@@ -69,6 +75,9 @@ class TClient {
   void Optionen1Click();         // setup dialog, non-modal
   void Einstellungen1Click();    // setup dialog, modal
   void N3Click();                // about box, modal, from both menus
+  void Quenlor1Click();          // software update
+  void Installieren1Click();     // install the service, from both menus
+  void Deinstallieren1Click();   // remove the service, from both menus
 
   // Hiding to the tray: after a minimise command, and at the tick of MinimierungsTimer.
   void EreignisseMinimize();
@@ -107,6 +116,9 @@ class TClient {
   std::unique_ptr<AddressExchange> exchange_;
   TSetupForm* setupForm_ = nullptr;
   TAboutBox* aboutBox_ = nullptr;
+  TSoftwareUpdate* softwareUpdate_ = nullptr;
+  ServiceCommands* serviceCommands_ = nullptr;
+  OwnerWindow owner_ = 0;
   // Set while FormShow runs: the window counts as showing already, so that a show from inside
   // (the setup dialog's save) does not run FormShow a second time.
   bool showing_ = false;

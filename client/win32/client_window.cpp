@@ -124,8 +124,18 @@ void ClientWindow::OnCommand(int id) {
     case IDM_PROGRAMMFFNEN1:
       Run(&TClient::Programmffnen1Click);
       break;
+    case IDM_QUENLOR1:
+      Run(&TClient::Quenlor1Click);
+      break;
+    case IDM_INSTALLIEREN1:
+    case IDM_KORVEXALSDIENSTINSTALLIEREN1:
+      Run(&TClient::Installieren1Click);
+      break;
+    case IDM_DEINSTALLIEREN1:
+    case IDM_KORVEXALSDIENSTENTFERNEN1:
+      Run(&TClient::Deinstallieren1Click);
+      break;
     default:
-      // The software update and the service commands come with their own handlers.
       break;
   }
 }

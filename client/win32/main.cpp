@@ -11,7 +11,10 @@
 #include "client/client.h"
 #include "client/error_handler.h"
 #include "client/notification_centre.h"
+#include "client/service_commands.h"
 #include "client/setup_form.h"
+#include "client/shell.h"
+#include "client/software_update.h"
 #include "client/tray_icon.h"
 #include "client/tray_report.h"
 #include "client/win32/about_window.h"
@@ -125,6 +128,19 @@ int RunClient() {
     aboutWindow.Attach(aboutBox);
 
     client.SetDialogs(setupForm, aboutBox);
+
+    const std::unique_ptr<Shell> shell = MakeSystemShell();
+    const std::unique_ptr<UpdateFileSystem> files = MakeSystemUpdateFileSystem();
+    UpdateFileSystem& fileSystem = *files;
+    ServiceCommands serviceCommands(*shell, [&fileSystem] { return fileSystem.CurrentDirectory(); });
+    TSoftwareUpdate softwareUpdate(TSoftwareUpdate::Parts{[] { return MakeSystemDownloadClient(); },
+                                                          boxes,
+                                                          fileSystem,
+                                                          *shell,
+                                                          [&registry] { return ReadServiceHost(*registry); },
+                                                          [&client] { client.Beenden1Click(); }});
+    client.SetCommands(softwareUpdate, serviceCommands,
+                       reinterpret_cast<OwnerWindow>(clientWindow.Handle()));
     errors.Run([&client] { client.Show(); });
     return RunMessageLoop();
   } catch (const std::exception& failure) {
