@@ -3,9 +3,13 @@
 // windows by caption and controls by class and text, type, click, pick, and use menus by their
 // captions. Every wait polls a condition until a deadline.
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "core/text.h"
@@ -71,5 +75,25 @@ struct Box {
 };
 std::optional<Box> FindBox(DWORD processId);
 std::optional<Box> WaitForBox(DWORD processId, std::chrono::milliseconds deadline = std::chrono::seconds(20));
+
+// Presses OK on every message box of other processes while it lives, as a user would, and
+// records their texts.
+class BoxAnswerer {
+ public:
+  BoxAnswerer();
+  ~BoxAnswerer();
+  BoxAnswerer(const BoxAnswerer&) = delete;
+  BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+  std::vector<Text> Texts();
+
+ private:
+  void Run();
+
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<Text> texts_;
+  std::set<HWND> answered_;
+  std::thread thread_;
+};
 
 }  // namespace korvex::testing

@@ -6,6 +6,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,7 +19,9 @@
 #include "core/password.h"
 #include "core/registry.h"
 #include "core/settings.h"
+#include "tests/support/client_settings.h"
 #include "tests/support/desktop.h"
+#include "tests/support/internet_settings.h"
 
 #include <shellapi.h>
 
@@ -33,18 +38,14 @@ using testing::SimRequest;
 using testing::Simulator;
 using testing::WaitFor;
 using testing::WindowText;
+using win32::FromW;
 
 const Text kClientExe = FromUtf8(KORVEX_CLIENT_EXE);
 constexpr wchar_t kMainMenu[] = L"MAINMENU1";
 constexpr char16_t kSetupCaption[] = u"Korvex-Client Setup";
 
-void ClearSettings() { ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Korvex", KEY_WOW64_32KEY, 0); }
-
-void StoreServiceHost(const Text& host) {
-  const std::unique_ptr<RegistryKey> key = MakeSystemRegistry()->OpenSettingsKey();
-  ASSERT_TRUE(key);
-  key->WriteString(kValueServeradresse, host);
-}
+using testing::ClearSettings;
+using testing::StoreServiceHost;
 
 std::optional<Text> Stored(TextView name) {
   const std::unique_ptr<RegistryKey> key = MakeSystemRegistry()->OpenSettingsKey();
@@ -79,8 +80,8 @@ class ClientEndToEnd : public ::testing::Test {
     ClearSettings();
   }
 
-  std::unique_ptr<Program> StartClient() {
-    auto program = std::make_unique<Program>(kClientExe, u"", u"C:\\");
+  std::unique_ptr<Program> StartClient(const Text& workingDirectory = u"C:\\") {
+    auto program = std::make_unique<Program>(kClientExe, u"", workingDirectory);
     EXPECT_TRUE(program->Started());
     return program;
   }
@@ -97,7 +98,7 @@ class ClientEndToEnd : public ::testing::Test {
 };
 
 TEST_F(ClientEndToEnd, FirstStartLogsInPicksSavesAndUpdatesThenARestartUpdatesAtOnce) {
-  StoreServiceHost(sim_.HttpsHost());
+  ASSERT_TRUE(StoreServiceHost(sim_.HttpsHost()));
   const std::size_t mark = sim_.LogMark();
   std::unique_ptr<Program> client = StartClient();
 
@@ -170,10 +171,7 @@ TEST_F(ClientEndToEnd, FirstStartLogsInPicksSavesAndUpdatesThenARestartUpdatesAt
 }
 
 TEST_F(ClientEndToEnd, AnErrorAnswerToAForcedUpdateShowsTheStatusLineWithAFullStop) {
-  StoreServiceHost(sim_.HttpHost());
-  WriteEinstellungen(*MakeSystemRegistry(),
-                     SettingsInput{testing::kSimUser, testing::kSimPassword, testing::kSimHost,
-                                   kTransportHttp, u"5"});
+  ASSERT_TRUE(testing::StoreSavedSettings(sim_));
   const std::size_t mark = sim_.LogMark();
   std::unique_ptr<Program> client = StartClient();
   HWND main = testing::WaitForWindow(client->Id(), kClientCaption);
@@ -212,10 +210,7 @@ void TrayMouse(HWND trayWindow, UINT mouseMessage) {
 }
 
 TEST_F(ClientEndToEnd, TheTrayIconShowsTheAddressRestoresTheWindowAndEndsTheProgram) {
-  StoreServiceHost(sim_.HttpHost());
-  WriteEinstellungen(*MakeSystemRegistry(),
-                     SettingsInput{testing::kSimUser, testing::kSimPassword, testing::kSimHost,
-                                   kTransportHttp, u"5"});
+  ASSERT_TRUE(testing::StoreSavedSettings(sim_));
   std::size_t mark = sim_.LogMark();
   std::unique_ptr<Program> client = StartClient();
   HWND main = testing::WaitForWindow(client->Id(), kClientCaption);
@@ -274,8 +269,59 @@ TEST_F(ClientEndToEnd, TheTrayIconShowsTheAddressRestoresTheWindowAndEndsTheProg
   EXPECT_FALSE(testing::FindBox(client->Id()));
 }
 
+std::string ReadWhole(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteWhole(const std::filesystem::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+TEST_F(ClientEndToEnd, TheSoftwareUpdateFromTheMenuFetchesTheFilesStartsTheUpdaterAndEnds) {
+  namespace fs = std::filesystem;
+  const fs::path work = L"C:\\korvex-client-update";
+  const fs::path files = fs::path(sim_.Dir()) / "files";
+  fs::remove_all(work);
+  fs::create_directories(work);
+  fs::copy_file(fs::path(KORVEX_QUENLOR_EXE), work / "Quenlor.exe");
+  std::string program;
+  for (int i = 0; i < 50000; ++i) program += static_cast<char>(i % 253);
+  WriteWhole(files / "updates" / "Korvex.exe", program);
+  WriteWhole(files / "updates" / "neue datei.dll", "dll");
+  WriteWhole(files / "softwareupdate.txt", "Korvex.exe\r\nneue datei.dll\r\n");
+  ASSERT_TRUE(testing::SetUserProxy(""));
+  ASSERT_TRUE(testing::StoreSavedSettings(sim_));
+
+  std::unique_ptr<Program> client = StartClient(FromW(work.wstring().c_str()));
+  HWND main = testing::WaitForWindow(client->Id(), kClientCaption);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(testing::ChooseMenu(main, kClientExe, kMainMenu, {u"Datei", u"Quenlor"}));
+  const std::optional<testing::Box> ask = testing::WaitForBox(client->Id());
+  ASSERT_TRUE(ask);
+  EXPECT_EQ(ask->caption, u"Informationen");
+  EXPECT_EQ(ask->text, u"Es steht ein Update bereit, m\u00F6chten Sie es installieren?");
+  EXPECT_EQ(WindowText(::GetDlgItem(ask->window, IDYES)), u"&Ja");
+  EXPECT_EQ(WindowText(::GetDlgItem(ask->window, IDNO)), u"&Nein");
+  ::PostMessageW(ask->window, WM_COMMAND, IDYES, 0);
+
+  EXPECT_EQ(client->WaitForExit(30s), std::optional<DWORD>(0));
+  EXPECT_TRUE(ReadWhole(work / "updates" / "Korvex.exe") == program) << "the program file differs";
+  EXPECT_EQ(ReadWhole(work / "updates" / "neue datei.dll"), "dll");
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(work / "quenlor-started.txt"); }));
+
+  WriteWhole(files / "softwareupdate.txt", "");
+  fs::remove(files / "updates" / "Korvex.exe");
+  fs::remove(files / "updates" / "neue datei.dll");
+  testing::RemoveUserProxy();
+  std::error_code ignored;
+  fs::remove_all(work, ignored);
+}
+
 TEST_F(ClientEndToEnd, ClosingTheFirstStartDialogEndsTheProgram) {
-  StoreServiceHost(sim_.HttpsHost());
+  ASSERT_TRUE(StoreServiceHost(sim_.HttpsHost()));
   const std::size_t mark = sim_.LogMark();
   std::unique_ptr<Program> client = StartClient();
   HWND setup = testing::WaitForWindow(client->Id(), kSetupCaption);

@@ -192,4 +192,41 @@ std::optional<Box> WaitForBox(DWORD processId, std::chrono::milliseconds deadlin
   return box;
 }
 
+BoxAnswerer::BoxAnswerer() : thread_([this] { Run(); }) {}
+
+BoxAnswerer::~BoxAnswerer() {
+  stop_ = true;
+  thread_.join();
+}
+
+std::vector<Text> BoxAnswerer::Texts() {
+  std::lock_guard lock(mutex_);
+  return texts_;
+}
+
+void BoxAnswerer::Run() {
+  while (!stop_) {
+    ::EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+          auto& self = *reinterpret_cast<BoxAnswerer*>(parameter);
+          DWORD owner = 0;
+          ::GetWindowThreadProcessId(window, &owner);
+          if (owner == ::GetCurrentProcessId() || ClassOf(window) != u"#32770" || !::IsWindowVisible(window)) {
+            return TRUE;
+          }
+          wchar_t text[1024] = {};
+          // A box that has no text yet is taken on the next round.
+          if (::GetDlgItemTextW(window, 0xFFFF, text, 1024) == 0) return TRUE;
+          {
+            std::lock_guard lock(self.mutex_);
+            if (self.answered_.insert(window).second) self.texts_.push_back(FromW(text));
+          }
+          ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(this));
+    ::Sleep(100);
+  }
+}
+
 }  // namespace korvex::testing
