@@ -28,6 +28,8 @@
 //   frame CAPTION                     prints the window rectangle: "LEFT TOP WIDTH HEIGHT"
 //   controls CAPTION                  prints each control: class, text, rectangle in the client
 //                                     area, visible, enabled
+//   launch PROGRAM CAPTION            starts PROGRAM (in the current directory) and prints the
+//                                     milliseconds until a window with CAPTION is visible
 //
 // A failed command prints why to stderr and exits with 1.
 #include "core/win32/windows_api.h"
@@ -171,6 +173,24 @@ void Run(const std::vector<std::wstring>& args) {
   need(2);
   if (command == L"wait") {
     WaitForWindow(args[1], args.size() > 2 ? std::wcstod(args[2].c_str(), nullptr) : 20);
+  } else if (command == L"launch") {
+    need(3);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring line = L"\"" + args[1] + L"\"";
+    LARGE_INTEGER frequency, start, shown;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    if (!::CreateProcessW(args[1].c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+      Fail(L"cannot start " + args[1]);
+    }
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    WaitForWindow(args[2], 60);
+    ::QueryPerformanceCounter(&shown);
+    Print(std::to_wstring((shown.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart));
   } else if (command == L"gone") {
     const double seconds = args.size() > 2 ? std::wcstod(args[2].c_str(), nullptr) : 20;
     const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
