@@ -1,7 +1,7 @@
 #!/bin/bash
 # Renders the client's windows to docs/screenshots/*.png under Xvfb: the main window, the setup
-# dialog in both stages (login only; logged in with the host list), the about box and an error
-# box. Builds nothing: it expects build/windows (Korvex.exe, korvex-drive.exe, install_test_ca.exe)
+# dialog in both stages (login only; logged in with the host list), the about box, an error box
+# and the balloon of a click on the tray icon. Builds nothing: it expects build/windows (Korvex.exe, korvex-drive.exe, install_test_ca.exe)
 # and the native korvex-sim. The program runs against the local address service in a Wine prefix
 # of its own (build/screenshots/wineprefix), driven by korvex-drive.exe; the client-area sizes it
 # measures are printed.
@@ -87,7 +87,16 @@ drive click Korvex OK -- gone Korvex
 
 echo "== save: the main window runs its update, then goes to the tray"
 drive settext "$setup" Edit 2 5 -- click "$setup" Speichern -- gone "$setup" 30
-drive wait Korvex-Client 30 -- gone Korvex-Client 30 -- show Korvex-Client
+drive wait Korvex-Client 30 -- gone Korvex-Client 30
+
+echo "== a click on the tray icon: the address as a balloon (Wine has no toasts)"
+drive tray click
+sleep 3  # the balloon fades in; nothing to wait on from outside
+# The prefix's desktop is 1024 x 768 at the screen's origin, its tray in the lower right corner.
+import -window root -crop "420x150+604+618" +repage "$out/balloon.png"
+echo "balloon.png: the lower right corner of the desktop"
+
+drive tray dblclick -- wait Korvex-Client 30
 shot main Korvex-Client
 
 echo "== about box"

@@ -28,6 +28,8 @@
 //   frame CAPTION                     prints the window rectangle: "LEFT TOP WIDTH HEIGHT"
 //   controls CAPTION                  prints each control: class, text, rectangle in the client
 //                                     area, visible, enabled
+//   tray click|dblclick               posts the shell's call-back message (WM_USER + 1) of a left
+//                                     click or double-click to the client's tray icon window
 //   launch PROGRAM CAPTION            starts PROGRAM (in the current directory) and prints the
 //                                     milliseconds until a window with CAPTION is visible
 //
@@ -173,6 +175,18 @@ void Run(const std::vector<std::wstring>& args) {
   need(2);
   if (command == L"wait") {
     WaitForWindow(args[1], args.size() > 2 ? std::wcstod(args[2].c_str(), nullptr) : 20);
+  } else if (command == L"tray") {
+    HWND tray = ::FindWindowW(L"KorvexTrayIcon", nullptr);
+    if (tray == nullptr) Fail(L"no tray icon window");
+    const auto post = [tray](UINT mouse) { ::PostMessageW(tray, WM_USER + 1, reinterpret_cast<WPARAM>(tray), mouse); };
+    if (args[1] == L"click") {
+      post(WM_LBUTTONDOWN);
+      post(WM_LBUTTONUP);
+    } else if (args[1] == L"dblclick") {
+      post(WM_LBUTTONDBLCLK);
+    } else {
+      Fail(L"tray click or tray dblclick");
+    }
   } else if (command == L"launch") {
     need(3);
     STARTUPINFOW startup{};
