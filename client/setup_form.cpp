@@ -40,19 +40,6 @@ std::optional<long long> ParseIntervalText(TextView text) {
 
 }  // namespace
 
-std::vector<Text> SplitLines(TextView text) {
-  std::vector<Text> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != u'\r' && text[i] != u'\n') continue;
-    lines.emplace_back(text.substr(start, i - start));
-    if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
-  return lines;
-}
-
 std::vector<Text> HostListEntries(TextView answer) {
   Text text;
   for (std::size_t at = 0;;) {

@@ -28,9 +28,6 @@ inline constexpr int kIntervalInitial = 5;
 // carry no names, and an empty line inside the answer is an empty name.
 std::vector<Text> HostListEntries(TextView answer);
 
-// Lines ending at CR LF, a lone CR or a lone LF; a break at the very end adds no line.
-std::vector<Text> SplitLines(TextView text);
-
 // The interval field when it loses the focus: an integer outside 1..60 becomes the nearest bound;
 // text that is no integer (empty, a lone sign, a decimal separator) stays as it is.
 Text ClampIntervalText(const Text& text);

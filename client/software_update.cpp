@@ -47,19 +47,6 @@ Text DecodeUpdateList(std::string_view body) {
   return FromAnsi(body);
 }
 
-std::vector<Text> SplitUpdateList(TextView text) {
-  std::vector<Text> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != u'\r' && text[i] != u'\n') continue;
-    lines.emplace_back(text.substr(start, i - start));
-    if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
-  return lines;
-}
-
 bool IsSafeUpdateFileName(TextView name) {
   if (name.empty() || name == u"." || name == u"..") return false;
   for (char16_t c : name) {
@@ -82,7 +69,7 @@ void TSoftwareUpdate::SoftwareUpdate() {
   MemoryStream list(kMaxListBytes);
   Download(u"https://" + host + kListPath + ToText(kBitVersion), list);
 
-  const std::vector<Text> names = SplitUpdateList(DecodeUpdateList(list.Bytes()));
+  const std::vector<Text> names = SplitLines(DecodeUpdateList(list.Bytes()));
   if (names.empty()) {
     parts_.boxes.Information(kNoUpdate);
     return;

@@ -36,9 +36,6 @@ inline constexpr int kBitVersion = sizeof(void*) * 8;
 
 // The answer body as text: UTF-8 or UTF-16 by their byte-order marks, else the ANSI code page.
 Text DecodeUpdateList(std::string_view body);
-// Lines end at CR LF, a lone CR or a lone LF; a break at the very end adds no line, an empty body
-// is no line at all.
-std::vector<Text> SplitUpdateList(TextView text);
 // Whether `name` is a plain file name that stays inside the update folder.
 bool IsSafeUpdateFileName(TextView name);
 

@@ -107,4 +107,17 @@ Text Format(TextView pattern, std::initializer_list<TextView> args) {
   return out;
 }
 
+std::vector<Text> SplitLines(TextView text) {
+  std::vector<Text> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != u'\r' && text[i] != u'\n') continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
+}
+
 }  // namespace korvex

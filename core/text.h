@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvex {
 
@@ -26,5 +27,9 @@ Text FromAscii(std::string_view ascii);
 // Fills "%s" and "%d" placeholders of a message pattern from left to right; "%%" is a "%".
 Text Format(TextView pattern, std::initializer_list<TextView> args);
 Text ToText(std::int64_t number);
+
+// Lines ending at CR LF, a lone CR or a lone LF; a break at the very end adds no line, and an
+// empty line inside the text is a line of its own.
+std::vector<Text> SplitLines(TextView text);
 
 }  // namespace korvex

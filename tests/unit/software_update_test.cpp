@@ -35,26 +35,6 @@ TEST(UpdateList, DecodesByByteOrderMarkElseTheAnsiCodePage) {
   }
 }
 
-TEST(UpdateList, SplitsAtEveryKindOfLineBreak) {
-  struct Case {
-    const char16_t* text;
-    std::vector<Text> lines;
-  };
-  const Case cases[] = {
-      {u"", {}},
-      {u"\r\n", {u""}},
-      {u"a\r\nb\r\n", {u"a", u"b"}},
-      {u"a\rb\nc", {u"a", u"b", u"c"}},
-      {u"a\n\nb", {u"a", u"", u"b"}},
-      {u"a\n\r", {u"a", u""}},
-      {u" a \r\n", {u" a "}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(ToUtf8(c.text));
-    EXPECT_EQ(SplitUpdateList(c.text), c.lines);
-  }
-}
-
 TEST(UpdateList, AcceptsOnlyNamesThatStayInTheUpdateFolder) {
   for (const char16_t* name : {u"Korvex.exe", u"neue datei.dll", u"a..b", u".hidden", u"COM10", u"CONSOLE.txt",
                                u"lpt0", u"grüße.txt", u"x.NUL"}) {

@@ -35,5 +35,26 @@ TEST(Text, FormatFillsPlaceholdersInOrder) {
   EXPECT_EQ(Format(u"100%% %s", {}), u"100% ");
 }
 
+// The update list and the host list split their lines this way.
+TEST(Text, SplitLinesAtEveryKindOfLineBreak) {
+  struct Case {
+    const char16_t* text;
+    std::vector<Text> lines;
+  };
+  const Case cases[] = {
+      {u"", {}},
+      {u"\r\n", {u""}},
+      {u"a\r\nb\r\n", {u"a", u"b"}},
+      {u"a\rb\nc", {u"a", u"b", u"c"}},
+      {u"a\n\nb", {u"a", u"", u"b"}},
+      {u"a\n\r", {u"a", u""}},
+      {u" a \r\n", {u" a "}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.text));
+    EXPECT_EQ(SplitLines(c.text), c.lines);
+  }
+}
+
 }  // namespace
 }  // namespace korvex
