@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/error.h"
+#include "tests/support/answering_boxes.h"
+#include "tests/support/expect_error.h"
 
 namespace korvex {
 namespace {
@@ -131,18 +133,6 @@ std::unique_ptr<UpdateFile> FakeFileSystem::OpenNewFile(const Text& path) {
   return std::make_unique<FakeFile>(files[path]);
 }
 
-class FakeBoxes : public MessageBoxes {
- public:
-  std::vector<Text> shown;
-  bool answer = true;
-  void Error(const Text& caption, const Text& text) override { shown.push_back(caption + u": " + text); }
-  void Information(const Text& text) override { shown.push_back(u"Information: " + text); }
-  bool AskInformation(const Text& text) override {
-    shown.push_back(u"Frage: " + text);
-    return answer;
-  }
-};
-
 class FakeShell : public Shell {
  public:
   std::vector<ShellStart> starts;
@@ -168,7 +158,7 @@ class SoftwareUpdateTest : public ::testing::Test {
 
   FakeDownloads downloads_;
   FakeFileSystem files_;
-  FakeBoxes boxes_;
+  testing::AnsweringBoxes boxes_;
   FakeShell shell_;
   int closed_ = 0;
 };
@@ -228,12 +218,8 @@ TEST_F(SoftwareUpdateTest, AListWithABadNameIsRefusedBeforeAnythingIsAsked) {
 TEST_F(SoftwareUpdateTest, AnErrorPageIsNoList) {
   List("<html>Not Found</html>", 404);
   TSoftwareUpdate command = Command();
-  try {
-    command.SoftwareUpdate();
-    FAIL() << "no failure";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), Format(kUpdateRequestFailed, {kListUrl, u"HTTP/1.1 404 Status"}));
-  }
+  ASSERT_TRUE(testing::ThrowsKorError([&] { command.SoftwareUpdate(); },
+                                      Format(kUpdateRequestFailed, {kListUrl, u"HTTP/1.1 404 Status"})));
   EXPECT_TRUE(boxes_.shown.empty());
   ExpectNothingWritten();
 }

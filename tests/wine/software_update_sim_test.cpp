@@ -15,6 +15,8 @@
 #include "client/software_update.h"
 #include "core/error.h"
 #include "core/win32/windows_api.h"
+#include "tests/support/answering_boxes.h"
+#include "tests/support/expect_error.h"
 #include "tests/support/internet_settings.h"
 #include "tests/support/simulator.h"
 
@@ -25,18 +27,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 const fs::path kWorkDir = L"C:\\korvex-update-test";
-
-class AnsweringBoxes : public MessageBoxes {
- public:
-  std::vector<Text> shown;
-  bool answer = true;
-  void Error(const Text& caption, const Text& text) override { shown.push_back(caption + u": " + text); }
-  void Information(const Text& text) override { shown.push_back(u"Information: " + text); }
-  bool AskInformation(const Text& text) override {
-    shown.push_back(u"Frage: " + text);
-    return answer;
-  }
-};
 
 std::optional<std::string> ReadWhole(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -96,7 +86,7 @@ class SoftwareUpdateWineTest : public ::testing::Test {
   std::optional<testing::Simulator> sim_;
   fs::path files_;
   std::wstring previous_;
-  AnsweringBoxes boxes_;
+  testing::AnsweringBoxes boxes_;
   std::unique_ptr<UpdateFileSystem> fileSystem_ = MakeSystemUpdateFileSystem();
   std::unique_ptr<Shell> shell_ = MakeSystemShell();
   int closed_ = 0;
@@ -162,13 +152,9 @@ TEST_F(SoftwareUpdateWineTest, AListThatLeavesTheUpdateFolderIsRefusedAndNothing
 
 TEST_F(SoftwareUpdateWineTest, AMissingListIsAFailureNotAnUpdate) {
   fs::remove(files_ / "softwareupdate.txt");
-  try {
-    Run();
-    FAIL() << "no failure";
-  } catch (const KorError& error) {
-    const Text url = u"https://" + sim_->HttpsHost() + u"/softwareupdate.php?AlteVersion=5.0.7&BitVersion=64";
-    EXPECT_EQ(error.Message(), Format(kUpdateRequestFailed, {url, u"HTTP/1.1 404 Not Found"}));
-  }
+  const Text url = u"https://" + sim_->HttpsHost() + u"/softwareupdate.php?AlteVersion=5.0.7&BitVersion=64";
+  ASSERT_TRUE(
+      testing::ThrowsKorError([&] { Run(); }, Format(kUpdateRequestFailed, {url, u"HTTP/1.1 404 Not Found"})));
   EXPECT_TRUE(boxes_.shown.empty());
   EXPECT_FALSE(fs::exists(kWorkDir / "updates"));
 }
