@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/tls.h"
+#include "tests/support/expect_error.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/socket_transport_tests.h"
 
@@ -68,28 +69,26 @@ TEST(OpenSslHandler, RejectsCertificatesThatAreNotTrustedOrNotForTheName) {
     SCOPED_TRACE(c.name);
     ScriptedServer server({{}}, ServerCert(c.serverCert));
     auto handler = MakeTlsHandler(c.trustTestCa ? TrustTestCa() : TlsOptions{});
-    try {
-      handler->Handshake(MakeSystemConnector(kShortTimeoutMs)->Connect("127.0.0.1", server.Port()),
-                         c.serverName);
-      ADD_FAILURE() << "handshake accepted";
-    } catch (const KorError& error) {
-      EXPECT_EQ(error.Message(), kCertificateRejected);
-    }
+    EXPECT_TRUE(ThrowsKorError(
+        [&] {
+          handler->Handshake(MakeSystemConnector(kShortTimeoutMs)->Connect("127.0.0.1", server.Port()),
+                             c.serverName);
+        },
+        kCertificateRejected));
     EXPECT_TRUE(server.Requests().empty());
   }
 }
 
 TEST(OpenSslHandler, RefusesAServerThatOffersOnlyTls11) {
   ScriptedServer server({{}}, ServerCert("localhost", /*tls11Only=*/true));
-  try {
+  const std::optional<KorError> error = KorErrorOf([&] {
     MakeTlsHandler(TrustTestCa())
         ->Handshake(MakeSystemConnector(kShortTimeoutMs)->Connect("localhost", server.Port()), "localhost");
-    ADD_FAILURE() << "handshake accepted";
-  } catch (const KorError& error) {
-    const Text prefix = kTlsHandshakeFailed;
-    EXPECT_EQ(error.Message().substr(0, prefix.size()), prefix);
-    EXPECT_GT(error.Message().size(), prefix.size()) << "the library's own text follows";
-  }
+  });
+  ASSERT_TRUE(error) << "handshake accepted";
+  const Text prefix = kTlsHandshakeFailed;
+  EXPECT_EQ(error->Message().substr(0, prefix.size()), prefix);
+  EXPECT_GT(error->Message().size(), prefix.size()) << "the library's own text follows";
 }
 
 TEST(OpenSslHandler, SilentServerDuringHandshakeIsATimeOut) {
@@ -131,12 +130,8 @@ TEST(OpenSslHandler, MissingLibraryFailsUntilTheRightOneIsNamed) {
   auto absent = MakeTlsHandler(missing);
   for (int attempt = 0; attempt < 2; ++attempt) {  // a failed load is tried again, and fails again
     SCOPED_TRACE(attempt);
-    try {
-      absent->Handshake(connector->Connect("localhost", server.Port()), "localhost");
-      ADD_FAILURE() << "handshake without a library";
-    } catch (const KorError& error) {
-      EXPECT_EQ(error.Message(), kTlsLibraryMissing);
-    }
+    EXPECT_TRUE(ThrowsKorError([&] { absent->Handshake(connector->Connect("localhost", server.Port()), "localhost"); },
+                               kTlsLibraryMissing));
   }
   auto stream = MakeTlsHandler(TrustTestCa())->Handshake(connector->Connect("localhost", server.Port()), "localhost");
   stream->Write("GET / HTTP/1.1\r\n\r\n");

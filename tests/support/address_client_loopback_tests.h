@@ -12,6 +12,7 @@
 #include "core/socket_error.h"
 #include "core/stream.h"
 #include "core/url.h"
+#include "tests/support/expect_error.h"
 #include "tests/support/scripted_server.h"
 
 namespace korvex::testing {
@@ -24,12 +25,9 @@ inline Text LocalUrl(const ScriptedServer& server, const std::string& pathAndQue
 
 // The message of the failure a Get throws, or nothing when it returns.
 inline std::optional<Text> FailureOf(HttpClient& client, const Text& url) {
-  try {
-    client.Get(url);
-  } catch (const KorError& error) {
-    return error.Message();
-  }
-  return std::nullopt;
+  const std::optional<KorError> error = KorErrorOf([&] { client.Get(url); });
+  if (!error) return std::nullopt;
+  return error->Message();
 }
 
 // The request head's bytes are pinned on purpose: header order, no other headers, "?" for
@@ -86,12 +84,13 @@ TEST(AddressClientLoopback, AnswersAreFramedAndClassifiedOffTheWire) {
     ScriptedServer server({c.script});
     auto connector = MakeSystemConnector(kLoopbackTimeoutMs);
     HttpClient client(*connector, kLibraryUserAgent);
-    try {
-      const Text body = client.Get(LocalUrl(server, "/ip.php"));
-      EXPECT_EQ(std::optional<Text>(body), c.body);
+    std::optional<Text> body;
+    const std::optional<KorError> error = KorErrorOf([&] { body = client.Get(LocalUrl(server, "/ip.php")); });
+    if (error) {
+      EXPECT_EQ(std::optional<Text>(error->Message()), c.failure);
+    } else {
+      EXPECT_EQ(body, c.body);
       EXPECT_FALSE(c.failure) << "no failure";
-    } catch (const KorError& error) {
-      EXPECT_EQ(std::optional<Text>(error.Message()), c.failure);
     }
     EXPECT_EQ(server.Requests().size(), 1u) << "one request, no retry and no redirect";
   }

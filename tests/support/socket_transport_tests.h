@@ -13,6 +13,7 @@
 
 #include "core/socket_error.h"
 #include "core/stream.h"
+#include "tests/support/expect_error.h"
 #include "tests/support/scripted_server.h"
 
 namespace korvex::testing {
@@ -36,13 +37,10 @@ inline std::string ReadToEnd(Stream& stream) {
 
 // The socket error a call throws, or nothing when it does not throw one.
 inline std::optional<std::uint32_t> SocketErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), SocketErrorMessage(error.OsCode()));
-    return error.OsCode();
-  }
-  return std::nullopt;
+  const std::optional<KorError> error = KorErrorOf(call);
+  if (!error) return std::nullopt;
+  EXPECT_EQ(error->Message(), SocketErrorMessage(error->OsCode()));
+  return error->OsCode();
 }
 
 TEST(SystemConnector, FailuresCarryWinsockNumbers) {

@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "core/error.h"
+#include "tests/support/expect_error.h"
 
 namespace korvex {
 namespace {
+
+using testing::ThrowsKorError;
 
 struct Sent {
   Text url;
@@ -90,12 +93,8 @@ TEST_F(DownloadClientTest, TheSixthRedirectFails) {
   replies.push_back(Ok("never"));
   TDownloadClient client = Client(replies);
   MemoryStream target;
-  try {
-    client.Get(u"https://host/", target);
-    FAIL() << "no failure";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), u"Maximale Anzahl von Umleitungen (5) überschritten");
-  }
+  ASSERT_TRUE(ThrowsKorError([&] { client.Get(u"https://host/", target); },
+                             u"Maximale Anzahl von Umleitungen (5) überschritten"));
   EXPECT_EQ(sent_.size(), 6u);
   EXPECT_EQ(target.Position(), 0u);
 
@@ -116,12 +115,8 @@ TEST_F(DownloadClientTest, ARedirectFromHttpsToAnotherSchemeFails) {
     sent_.clear();
     TDownloadClient client = Client({Redirect(location), Ok("unsicher")});
     MemoryStream target;
-    try {
-      client.Get(u"https://host/datei", target);
-      FAIL() << "no failure";
-    } catch (const KorError& error) {
-      EXPECT_EQ(error.Message(), Format(kInsecureRedirect, {FromAscii(location)}));
-    }
+    ASSERT_TRUE(ThrowsKorError([&] { client.Get(u"https://host/datei", target); },
+                               Format(kInsecureRedirect, {FromAscii(location)})));
     EXPECT_EQ(sent_.size(), 1u);
   }
 }
@@ -197,12 +192,7 @@ TEST(DownloadUrl, ResolvesRedirectLocations) {
 TEST(MemoryStreamTest, RefusesToGrowBeyondItsLimit) {
   MemoryStream stream(4);
   stream.Write("1234");
-  try {
-    stream.Write("5");
-    FAIL() << "no failure";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), Format(kMemoryStreamFull, {u"4"}));
-  }
+  ASSERT_TRUE(ThrowsKorError([&] { stream.Write("5"); }, Format(kMemoryStreamFull, {u"4"})));
   EXPECT_EQ(stream.Bytes(), "1234");
 }
 

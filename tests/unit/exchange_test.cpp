@@ -8,9 +8,12 @@
 
 #include "core/error.h"
 #include "core/url.h"
+#include "tests/support/expect_error.h"
 
 namespace korvex {
 namespace {
+
+using testing::ThrowsKorError;
 
 constexpr char16_t kHost[] = u"127.0.0.1:8080";
 
@@ -296,12 +299,7 @@ TEST_F(ExchangeTest, FailedUpdateRunsNoLookupAndReportsNothing) {
   exchange.UpdateIP(Settings(u"HTTP"), report_);
   wire_.updateFailure = u"HTTP/1.1 500 Internal Server Error";
   wire_.lookupAnswer = u"10.0.0.2";
-  try {
-    exchange.UpdateIP(Settings(u"HTTPS"), report_);
-    FAIL() << "the failed update returned";
-  } catch (const KorError& e) {
-    EXPECT_EQ(e.Message(), wire_.updateFailure);
-  }
+  ASSERT_TRUE(ThrowsKorError([&] { exchange.UpdateIP(Settings(u"HTTPS"), report_); }, wire_.updateFailure));
   EXPECT_EQ(wire_.requests.size(), 3u);
   EXPECT_EQ(report_.reports.size(), 1u);
   EXPECT_EQ(exchange.UpdateAnswer(), kUpdateOk);
@@ -368,12 +366,7 @@ TEST_F(ExchangeTest, UnknownUpdateartUpdateResendsThePreviousUrl) {
 
 TEST_F(ExchangeTest, UnknownUpdateartWithoutPreviousUrlFailsBeforeAnyLookup) {
   AddressExchange& exchange = Make(false);
-  try {
-    exchange.UpdateIP(Settings(u"https"), report_);
-    FAIL() << "an update without a URL returned";
-  } catch (const KorError& e) {
-    EXPECT_EQ(e.Message(), kUnknownProtocol);
-  }
+  ASSERT_TRUE(ThrowsKorError([&] { exchange.UpdateIP(Settings(u"https"), report_); }, kUnknownProtocol));
   ASSERT_EQ(wire_.requests.size(), 1u);
   EXPECT_EQ(wire_.requests[0].url, u"");
   EXPECT_EQ(wire_.clientsMade, 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/socket_error.h"
+#include "tests/support/expect_error.h"
 #include "tests/support/fake_net.h"
 
 namespace korvex {
@@ -11,6 +12,7 @@ namespace {
 using testing::FakeConnector;
 using testing::FakeReply;
 using testing::FakeTlsHandler;
+using testing::ThrowsKorError;
 using Then = FakeReply::Then;
 
 constexpr char kOk[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
@@ -92,12 +94,7 @@ TEST_F(HttpClientTest, UnknownOrMissingProtocolFailsBeforeConnecting) {
   for (const char16_t* url : {u"", u"ftp://localhost/", u"localhost/ip.php", u"://localhost/"}) {
     SCOPED_TRACE(ToUtf8(url));
     HttpClient client = MakeClient();
-    try {
-      client.Get(url);
-      ADD_FAILURE() << "no failure";
-    } catch (const KorError& error) {
-      EXPECT_EQ(error.Message(), kUnknownProtocol);
-    }
+    EXPECT_TRUE(ThrowsKorError([&] { client.Get(url); }, kUnknownProtocol));
   }
   EXPECT_TRUE(net_.Opened().empty());
 }
@@ -217,12 +214,7 @@ TEST_F(HttpClientTest, TricklingServerIsCutOffWhenTheRequestDeadlinePasses) {
     HttpClient client(net, kLibraryUserAgent, [] { return std::make_shared<FakeTlsHandler>(); });
     client.SetRequestDeadline(kRequestDeadline, [&net] { return net.now; });
     const Deadline start = net.now;
-    try {
-      client.Get(url);
-      ADD_FAILURE() << "no failure";
-    } catch (const KorError& error) {
-      EXPECT_EQ(error.Message(), SocketErrorMessage(wsa::kTimedOut));
-    }
+    EXPECT_TRUE(ThrowsKorError([&] { client.Get(url); }, SocketErrorMessage(wsa::kTimedOut)));
     ASSERT_TRUE(connection->deadline);
     EXPECT_EQ(*connection->deadline, start + kRequestDeadline);
     EXPECT_FALSE(client.Connected());
@@ -358,32 +350,18 @@ TEST_F(HttpClientTest, ClientSurvivesAnErrorAnswerWithItsConnectionAndHandler) {
 TEST_F(HttpClientTest, TransportFailuresReachTheCallerUnchanged) {
   HttpClient client = MakeClient();
   net_.FailNextConnect(SocketError(wsa::kHostNotFound));
-  try {
-    client.Get(u"http://localhost/");
-    ADD_FAILURE() << "no failure";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), SocketErrorMessage(wsa::kHostNotFound));
-  }
+  EXPECT_TRUE(ThrowsKorError([&] { client.Get(u"http://localhost/"); }, SocketErrorMessage(wsa::kHostNotFound)));
 
   auto handler = std::make_shared<FakeTlsHandler>();
   handler->failure = KorError(u"Fehler beim Verbinden mit SSL.\r\nhandshake failure");
   client.AttachTls(handler);
   net_.Script({{kOk}});
-  try {
-    client.Get(u"https://localhost/");
-    ADD_FAILURE() << "no failure";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), u"Fehler beim Verbinden mit SSL.\r\nhandshake failure");
-  }
+  EXPECT_TRUE(ThrowsKorError([&] { client.Get(u"https://localhost/"); },
+                             u"Fehler beim Verbinden mit SSL.\r\nhandshake failure"));
   EXPECT_TRUE(net_.Opened().back()->closedByClient);
 
   net_.Script({{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\npart", Then::kReset}});
-  try {
-    client.Get(u"http://localhost/");
-    ADD_FAILURE() << "no failure";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), SocketErrorMessage(wsa::kConnectionReset));
-  }
+  EXPECT_TRUE(ThrowsKorError([&] { client.Get(u"http://localhost/"); }, SocketErrorMessage(wsa::kConnectionReset)));
   EXPECT_FALSE(client.Connected());
 }
 
@@ -393,12 +371,7 @@ TEST_F(HttpClientTest, ServerClosingBeforeTheStatusLineFails) {
     FakeConnector net;
     net.Script({{reply, Then::kClose}});
     HttpClient client(net, kLibraryUserAgent);
-    try {
-      client.Get(u"http://localhost/");
-      ADD_FAILURE() << "no failure";
-    } catch (const KorError& error) {
-      EXPECT_EQ(error.Message(), kConnectionClosedGracefully);
-    }
+    EXPECT_TRUE(ThrowsKorError([&] { client.Get(u"http://localhost/"); }, kConnectionClosedGracefully));
   }
 }
 
@@ -409,12 +382,7 @@ TEST_F(HttpClientTest, ReusedConnectionThatFailsIsDroppedWithoutRetry) {
   auto second = net_.Script({{kOk}});
   HttpClient client = MakeClient();
   client.Get(u"http://localhost/a");
-  try {
-    client.Get(u"http://localhost/b");
-    ADD_FAILURE() << "no failure";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), SocketErrorMessage(wsa::kConnectionReset));
-  }
+  EXPECT_TRUE(ThrowsKorError([&] { client.Get(u"http://localhost/b"); }, SocketErrorMessage(wsa::kConnectionReset)));
   EXPECT_FALSE(client.Connected());
   EXPECT_EQ(net_.Opened().size(), 1u);
   EXPECT_EQ(client.Get(u"http://localhost/c"), u"ok");
@@ -434,12 +402,7 @@ TEST_F(HttpClientTest, OversizedBodyFailsAndDropsTheConnection) {
   const std::string body(kMaxBodyBytes + 1, 'x');
   net_.Script({{"HTTP/1.1 200 OK\r\n\r\n" + body, Then::kClose}});
   HttpClient client = MakeClient();
-  try {
-    client.Get(u"http://localhost/");
-    ADD_FAILURE() << "no failure";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), kResponseTooLarge);
-  }
+  EXPECT_TRUE(ThrowsKorError([&] { client.Get(u"http://localhost/"); }, kResponseTooLarge));
   EXPECT_FALSE(client.Connected());
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/error.h"
+#include "tests/support/expect_error.h"
 
 namespace korvex {
 namespace {
@@ -21,12 +22,9 @@ ResponseReader Read(std::string_view bytes, std::size_t piece, bool closeAfter) 
 
 // The message of the KorError that reading throws, or nullopt.
 std::optional<Text> FailureOf(std::string_view bytes, std::size_t piece, bool closeAfter) {
-  try {
-    Read(bytes, piece, closeAfter);
-  } catch (const KorError& error) {
-    return error.Message();
-  }
-  return std::nullopt;
+  const std::optional<KorError> error = testing::KorErrorOf([&] { Read(bytes, piece, closeAfter); });
+  if (!error) return std::nullopt;
+  return error->Message();
 }
 
 struct FramingCase {

@@ -417,12 +417,8 @@ TEST(WriteEinstellungenTest, TheIntervalTextMustBeAStrictDecimalInteger) {
       EXPECT_EQ(registry.StoredDword(kValueUpdateIntervall), *c.stored);
       continue;
     }
-    try {
-      WriteEinstellungen(registry, input);
-      ADD_FAILURE() << "no failure raised";
-    } catch (const KorError& e) {
-      EXPECT_EQ(e.Message(), Format(kNotAnIntegerMessage, {c.text}));
-    }
+    EXPECT_TRUE(ThrowsKorError([&] { WriteEinstellungen(registry, input); },
+                               Format(kNotAnIntegerMessage, {c.text})));
     // Nothing is written, so no "Ja" stands beside the old interval.
     EXPECT_TRUE(registry.writes.empty());
     EXPECT_FALSE(registry.Has(kValueEinstellungen));

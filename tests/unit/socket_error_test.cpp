@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
+#include "core/error.h"
+#include "tests/support/expect_error.h"
+
 namespace korvex {
 namespace {
 
@@ -22,13 +27,10 @@ TEST(SocketError, MessageCarriesNumberReasonAndLineEnd) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.code);
-    try {
-      ThrowSocketError(c.code);
-      FAIL() << "no throw";
-    } catch (const KorError& error) {
-      EXPECT_EQ(error.Message(), c.message);
-      EXPECT_EQ(error.OsCode(), c.code);
-    }
+    const std::optional<KorError> error = testing::KorErrorOf([&] { ThrowSocketError(c.code); });
+    ASSERT_TRUE(error) << "no throw";
+    EXPECT_EQ(error->Message(), c.message);
+    EXPECT_EQ(error->OsCode(), c.code);
   }
 }
 

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "core/error.h"
+#include "tests/support/expect_error.h"
 #include "tests/support/fake_notify_shell.h"
 
 namespace korvex {
 namespace {
 
 using testing::FakeNotifyShell;
+using testing::ThrowsKorError;
 
 constexpr std::uintptr_t kImage = 0x1234;
 
@@ -87,12 +89,7 @@ TEST(TrayIcon, ARefusedDeleteIsAnErrorAndTheIconCountsAsAbsent) {
   FakeNotifyShell shell;
   TTrayIcon icon(shell, kImage);
   shell.deleteResult = false;
-  try {
-    icon.SetPresent(false);
-    FAIL() << "no error";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), kCannotRemoveTrayIcon);
-  }
+  ASSERT_TRUE(ThrowsKorError([&] { icon.SetPresent(false); }, kCannotRemoveTrayIcon));
   EXPECT_FALSE(icon.Present());
   shell.calls.clear();
   icon.SetPresent(false);

@@ -16,6 +16,7 @@
 #include "core/error.h"
 #include "core/tls.h"
 #include "core/win32/windows_api.h"
+#include "tests/support/expect_error.h"
 #include "tests/support/internet_settings.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/simulator.h"
@@ -40,12 +41,8 @@ Text Loopback(const ScriptedServer& server, const std::string& path) {
 }
 
 std::string Message(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const KorError& error) {
-    return ToUtf8(error.Message());
-  }
-  return "(no failure)";
+  const std::optional<KorError> error = testing::KorErrorOf(action);
+  return error ? ToUtf8(error->Message()) : "(no failure)";
 }
 
 std::string ReadLinuxFile(const std::string& path) {

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "core/error.h"
 #include "core/win32/windows_api.h"
 #include "service/log_file.h"
+#include "tests/support/expect_error.h"
 
 namespace korvex {
 namespace {
@@ -75,12 +77,9 @@ TEST_F(ServiceLogFileTest, ReadOnlyFileIsNotWrittenAndKeepsItsLine) {
 TEST_F(ServiceLogFileTest, PathLongerThan259CharactersIsNotWritten) {
   const Text longPath = directory_ + u"\\" + Text(260 - directory_.size(), u'x') + u"\\Korvex.log";
   ASSERT_GT(longPath.size(), 259u);
-  try {
-    files_->CreateForWriting(longPath);
-    FAIL() << "a path of " << longPath.size() << " characters was opened";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.OsCode(), static_cast<std::uint32_t>(ERROR_FILENAME_EXCED_RANGE));
-  }
+  const std::optional<KorError> error = testing::KorErrorOf([&] { files_->CreateForWriting(longPath); });
+  ASSERT_TRUE(error) << "a path of " << longPath.size() << " characters was opened";
+  EXPECT_EQ(error->OsCode(), static_cast<std::uint32_t>(ERROR_FILENAME_EXCED_RANGE));
 }
 
 TEST_F(ServiceLogFileTest, CurrentDirectoryIsReadAtEveryCall) {

@@ -13,6 +13,7 @@
 
 #include "client/win32/notify_icon_window.h"
 #include "core/error.h"
+#include "tests/support/expect_error.h"
 
 namespace korvex {
 namespace {
@@ -134,12 +135,8 @@ TEST_F(TrayIconWindowTest, ABroadcastTaskbarCreatedPutsAPresentIconBack) {
 TEST_F(TrayIconWindowTest, DeletingAnIconTheShellDoesNotHaveIsTheRemovalError) {
   NOTIFYICONDATAW data = ShellRecord();
   ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &data));
-  try {
-    tray.Icon().SetPresent(false);
-    FAIL() << "no error";
-  } catch (const KorError& error) {
-    EXPECT_EQ(error.Message(), u"Shell-Benachrichtigungssymbol kann nicht entfernt werden");
-  }
+  ASSERT_TRUE(testing::ThrowsKorError([&] { tray.Icon().SetPresent(false); },
+                                      u"Shell-Benachrichtigungssymbol kann nicht entfernt werden"));
   EXPECT_FALSE(tray.Icon().Present());
 }
 
