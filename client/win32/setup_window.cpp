@@ -254,6 +254,14 @@ void SetupWindow::SetCredentialsEnabled(bool enabled) {
 
 void SetupWindow::SetLoginEnabled(bool enabled) { Enable(login_, enabled); }
 
+void SetupWindow::SetTaskbarButton(bool shown) {
+  if (Handle() == nullptr) return;
+  // An owned window has no button of its own unless it carries WS_EX_APPWINDOW; the style is
+  // read when the window is shown, which comes next.
+  const LONG_PTR style = ::GetWindowLongPtrW(Handle(), GWL_EXSTYLE);
+  ::SetWindowLongPtrW(Handle(), GWL_EXSTYLE, shown ? style | WS_EX_APPWINDOW : style & ~LONG_PTR{WS_EX_APPWINDOW});
+}
+
 void SetupWindow::Run(void (TSetupForm::*handler)()) {
   if (form_ == nullptr) return;
   TSetupForm& form = *form_;

@@ -39,6 +39,7 @@ class SetupWindow : public Window, public SetupView {
   void ShowLowerHalf() override;
   void SetCredentialsEnabled(bool enabled) override;
   void SetLoginEnabled(bool enabled) override;
+  void SetTaskbarButton(bool shown) override;
 
  protected:
   void Layout() override;
