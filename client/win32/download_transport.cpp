@@ -243,7 +243,8 @@ class WinHttpTransport final : public DownloadTransport {
   }
 
   [[noreturn]] static void FailRead(DWORD error, const DownloadWatch& watch) {
-    if (error == ERROR_WINHTTP_TIMEOUT) watch.TimedOut();
+    // Wine's WinHTTP passes the socket's own time-out error on.
+    if (error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT) watch.TimedOut();
     Fail(kReadFailed, error);
   }
 
