@@ -55,6 +55,7 @@ class SetupWindow : public Window, public SetupView {
   void StepInterval(int delta);
   void Enable(HWND control, bool enabled);
   void FocusFirst();
+  ScopedGdiObject FittingLabelFont() const;
 
   ErrorHandler& errors_;
   TSetupForm* form_ = nullptr;
