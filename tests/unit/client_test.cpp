@@ -14,6 +14,7 @@
 #include "client/error_handler.h"
 #include "client/service_commands.h"
 #include "client/setup_form.h"
+#include "client/single_instance.h"
 #include "client/software_update.h"
 #include "core/error.h"
 #include "tests/support/answering_boxes.h"
@@ -589,6 +590,32 @@ TEST(ClientStartTest, ASecondStartShowsTheOpenSetupDialogOrElseTheWindowAsProgra
     EXPECT_FALSE(c.timers.Armed(kMinimierungsTimer));
     EXPECT_EQ(c.Updates(), 2u);  // shown from hidden: FormShow
     EXPECT_EQ(c.journal.back(), "main to front");
+  }
+}
+
+TEST(SingleInstanceTest, OnlyTheFirstStartCarriesOnAndALaterOneAsksItToShowWhateverTheAnswer) {
+  struct Platform : InstancePlatform {
+    bool claimed = false;
+    bool taken = false;
+    std::vector<std::chrono::milliseconds> asked;
+    bool Claim() override { return !claimed; }
+    bool AskRunningClientToShow(std::chrono::milliseconds wait) override {
+      asked.push_back(wait);
+      return taken;
+    }
+  };
+  Platform first;
+  EXPECT_EQ(ClaimOrHandOver(first), InstanceRole::kFirst);
+  EXPECT_TRUE(first.asked.empty());
+  for (const bool taken : {true, false}) {
+    SCOPED_TRACE(taken);
+    Platform second;
+    second.claimed = true;
+    second.taken = taken;
+    EXPECT_EQ(ClaimOrHandOver(second), InstanceRole::kHandedOver);
+    // Long enough for a client busy in a request, whose limits are a minute each.
+    ASSERT_EQ(second.asked.size(), 1u);
+    EXPECT_GT(second.asked[0], std::chrono::seconds(60));
   }
 }
 
