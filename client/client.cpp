@@ -9,6 +9,11 @@
 
 namespace korvex {
 
+bool IsMinimisedStart(int showCommand) {
+  return showCommand == kStartShowMinimized || showCommand == kStartMinimize ||
+         showCommand == kStartShowMinNoActivate;
+}
+
 TClient::TClient(Parts parts)
     : view_(parts.view),
       errors_(parts.errors),
@@ -53,6 +58,19 @@ void TClient::Show() {
   view_.ShowWindow(minimized_ ? ShowCommand::kShowMinNoActivate : ShowCommand::kShowNormal);
 }
 
+void TClient::Start(int showCommand) {
+  if (IsMinimisedStart(showCommand)) errors_.Run([this] { EreignisseMinimize(); });
+  Show();
+}
+
+void TClient::ShowForSecondStart() {
+  if (setupForm_ != nullptr && setupForm_->Visible()) {
+    setupForm_->BringToFront();
+    return;
+  }
+  Programmffnen1Click();
+}
+
 void TClient::FormShow() {
   ReadEinstellungen();
   if (settings_.Einstellungen != kEinstellungenGespeichert) {
@@ -92,9 +110,24 @@ void TClient::N3Click() { aboutBox_->ShowModal(); }
 
 void TClient::Quenlor1Click() { softwareUpdate_->SoftwareUpdate(); }
 
-void TClient::Installieren1Click() { serviceCommands_->Install(owner_); }
+void TClient::Installieren1Click() { RunServiceCommand(&ServiceCommands::Install); }
 
-void TClient::Deinstallieren1Click() { serviceCommands_->Remove(owner_); }
+void TClient::Deinstallieren1Click() { RunServiceCommand(&ServiceCommands::Remove); }
+
+void TClient::RunServiceCommand(void (ServiceCommands::*command)(OwnerWindow)) {
+  // A second click during the wait would start a second install beside the first.
+  if (serviceCommandRunning_) return;
+  serviceCommandRunning_ = true;
+  view_.SetServiceCommandsEnabled(false);
+  struct Done {
+    TClient& client;
+    ~Done() {
+      client.serviceCommandRunning_ = false;
+      client.view_.SetServiceCommandsEnabled(true);
+    }
+  } done{*this};
+  (serviceCommands_->*command)(owner_);
+}
 
 void TClient::EreignisseMinimize() { HideToTray(); }
 
@@ -131,7 +164,9 @@ void TClient::Restore() {
 }
 
 void TClient::HideToTray() {
-  view_.ShowWindow(ShowCommand::kHide);
+  // Before the first showing there is nothing to hide, and the program's first show command
+  // stays the minimised one.
+  if (view_.Visible()) view_.ShowWindow(ShowCommand::kHide);
   minimized_ = true;
   tray_.SetPresent(true);
 }

@@ -30,6 +30,12 @@ inline constexpr std::uint32_t kClientTimerStart = 1000;
 inline constexpr char16_t kTrayClickBody[] = u"Ihre aktuelle IP lautet: ";
 inline constexpr char16_t kTrayClickBalloon[] = u"Aktuelle IP: ";
 
+// The show commands of a program start (wWinMain's nCmdShow) that ask for a minimised window.
+inline constexpr int kStartShowMinimized = 2;      // SW_SHOWMINIMIZED
+inline constexpr int kStartMinimize = 6;           // SW_MINIMIZE
+inline constexpr int kStartShowMinNoActivate = 7;  // SW_SHOWMINNOACTIVE
+bool IsMinimisedStart(int showCommand);
+
 // The tray icon as the main window uses it when hiding to and restoring from the tray.
 class TrayPresence {
  public:
@@ -65,6 +71,13 @@ class TClient {
   // owner of what they start.
   void SetCommands(TSoftwareUpdate& softwareUpdate, ServiceCommands& serviceCommands, OwnerWindow owner);
 
+  // The first showing at the program's start. A start minimised (a shortcut set to "Minimiert")
+  // runs the minimise handling first, so the window comes up only as a minimised button.
+  void Start(int showCommand);
+  // A second start of the program in this session hands over to this one: the setup dialog is
+  // brought to the front where it is open, else the window is shown as "Programm öffnen" does.
+  void ShowForSecondStart();
+  bool MainWindowVisible() const { return view_.Visible(); }
   // Shows the main window. From hidden, FormShow runs first (its failure goes to the error
   // handler and the window is shown all the same); a visible window only moves to the top.
   void Show();
@@ -102,6 +115,7 @@ class TClient {
  private:
   void HideToTray();
   void Restore();
+  void RunServiceCommand(void (ServiceCommands::*command)(OwnerWindow));
 
   ClientView& view_;
   ErrorHandler& errors_;
@@ -124,6 +138,8 @@ class TClient {
   bool showing_ = false;
   // The window was hidden in the minimised state and comes back that way.
   bool minimized_ = false;
+  // A service command waits up to a minute for the programs it starts, with messages flowing.
+  bool serviceCommandRunning_ = false;
 };
 
 }  // namespace korvex

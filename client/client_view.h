@@ -26,6 +26,8 @@ class ClientView {
   virtual void SetAddress(const Text& address) = 0;
   // Destroys the window, which ends the program; a modal dialog open at that moment ends with it.
   virtual void Close() = 0;
+  // The service items of both menus ("Installieren", "Deinstallieren" and their tray twins).
+  virtual void SetServiceCommandsEnabled(bool enabled) = 0;
 };
 
 }  // namespace korvex

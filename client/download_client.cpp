@@ -1,5 +1,6 @@
 #include "client/download_client.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/ascii.h"
@@ -57,6 +58,38 @@ bool StartsWithNoCase(TextView text, std::string_view prefix) {
 }
 
 }  // namespace
+
+DownloadWatch::DownloadWatch(const DownloadLimits& limits, Text url, Clock clock)
+    : limits_(limits), url_(std::move(url)), clock_(std::move(clock)), start_(clock_()) {}
+
+std::chrono::milliseconds DownloadWatch::NextWait() const {
+  using std::chrono::milliseconds;
+  const auto left = limits_.total - std::chrono::duration_cast<milliseconds>(clock_() - start_);
+  if (left <= milliseconds::zero()) FailTooLong();
+  return std::min(limits_.stall, left);
+}
+
+void DownloadWatch::Received(std::uint64_t bytes) {
+  if (bytes > limits_.maxBytes - std::min(received_, limits_.maxBytes)) {
+    throw DownloadLimitExceeded(
+        Format(kDownloadTooLarge, {url_, ToText(static_cast<std::int64_t>(limits_.maxBytes / (1024 * 1024)))}));
+  }
+  if (clock_() - start_ >= limits_.total) FailTooLong();
+  received_ += bytes;
+}
+
+void DownloadWatch::TimedOut() const {
+  if (clock_() - start_ >= limits_.total) FailTooLong();
+  throw DownloadLimitExceeded(Format(
+      kDownloadStalled,
+      {url_, ToText(std::chrono::duration_cast<std::chrono::seconds>(limits_.stall).count())}));
+}
+
+void DownloadWatch::FailTooLong() const {
+  throw DownloadLimitExceeded(Format(
+      kDownloadTooLong,
+      {url_, ToText(std::chrono::duration_cast<std::chrono::seconds>(limits_.total).count())}));
+}
 
 void MemoryStream::Write(std::string_view bytes) {
   const std::uint64_t end = position_ + bytes.size();
@@ -117,18 +150,23 @@ Text ResolveLocation(TextView base, TextView location) {
   return Text(origin) + Text(directory) + Text(location);
 }
 
-TDownloadClient::TDownloadClient(std::unique_ptr<DownloadTransport> transport, CookieStore::Clock clock)
-    : transport_(std::move(transport)), cookies_(std::move(clock)) {}
+TDownloadClient::TDownloadClient(std::unique_ptr<DownloadTransport> transport, CookieStore::Clock clock,
+                                 DownloadLimits limits, DownloadWatch::Clock steadyClock)
+    : transport_(std::move(transport)),
+      cookies_(std::move(clock)),
+      limits_(limits),
+      steadyClock_(std::move(steadyClock)) {}
 
 DownloadResponse TDownloadClient::Get(const Text& url, ByteStream& target) {
   const std::uint64_t position = target.Position();
   const std::uint64_t size = target.Size();
+  DownloadWatch watch(limits_, url, steadyClock_);
   try {
     Text current = url;
     for (int redirects = 0;; ++redirects) {
       const Text encoded = EncodeUrlPath(current);
       const Url parsed = ParseUrl(encoded);
-      DownloadResponse response = transport_->Exchange(encoded, cookies_.HeaderFor(parsed), target);
+      DownloadResponse response = transport_->Exchange(encoded, cookies_.HeaderFor(parsed), target, watch);
       for (const std::string& setCookie : response.Header("Set-Cookie")) cookies_.Receive(setCookie, parsed);
       const std::vector<std::string> location = response.Header("Location");
       if (!IsRedirect(response.statusCode) || location.empty() || location.front().empty()) {

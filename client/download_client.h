@@ -3,13 +3,16 @@
 // into a target the caller supplies, follows redirects itself, keeps its own cookies and never
 // fails on a status code; HTTP, TLS and the proxy are the operating system's.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/cookies.h"
+#include "core/error.h"
 #include "core/text.h"
 
 namespace korvex {
@@ -24,6 +27,55 @@ inline constexpr char16_t kInsecureRedirect[] = u"Umleitung auf die ungesicherte
 inline constexpr int kMaxRedirects = 5;
 // Each of resolving, connecting, sending and receiving.
 inline constexpr int kDownloadTimeoutMs = 60000;
+
+// A body that never ends, or one that stops arriving, must not hold the window for ever nor fill
+// the disk: each request has a stall limit, a size cap and a time limit.
+inline constexpr char16_t kDownloadStalled[] =
+    u"Der Download von \"%s\" wurde abgebrochen: %d Sekunden lang kamen keine Daten an";
+inline constexpr char16_t kDownloadTooLarge[] =
+    u"Der Download von \"%s\" wurde abgebrochen: die Datei ist größer als %d MiB";
+inline constexpr char16_t kDownloadTooLong[] =
+    u"Der Download von \"%s\" wurde abgebrochen: er hat länger als %d Sekunden gedauert";
+
+struct DownloadLimits {
+  // No byte for this long fails the request.
+  std::chrono::milliseconds stall{kDownloadTimeoutMs};
+  // More body bytes than this fail the request before they are written; the redirects' bodies
+  // count too.
+  std::uint64_t maxBytes = std::uint64_t{256} * 1024 * 1024;
+  // The whole request, redirects included, from its start.
+  std::chrono::milliseconds total{std::chrono::minutes(15)};
+};
+
+// A failure of one of the limits: what arrived is no whole file.
+class DownloadLimitExceeded : public KorError {
+ public:
+  using KorError::KorError;
+};
+
+// The limits of one request as the transport reads: it asks how long it may wait for the next
+// bytes and reports what arrived and when a wait passed without any.
+class DownloadWatch {
+ public:
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  DownloadWatch(const DownloadLimits& limits, Text url, Clock clock);
+
+  // The stall limit, or less when the time limit comes first; throws once that has passed.
+  std::chrono::milliseconds NextWait() const;
+  // Call before writing `bytes` more; throws when they would pass the size cap or arrived after
+  // the time limit.
+  void Received(std::uint64_t bytes);
+  // A wait of NextWait() ended without a byte: the stall or the time limit, as the clock says.
+  [[noreturn]] void TimedOut() const;
+
+ private:
+  [[noreturn]] void FailTooLong() const;
+  DownloadLimits limits_;
+  Text url_;
+  Clock clock_;
+  std::chrono::steady_clock::time_point start_;
+  std::uint64_t received_ = 0;
+};
 
 // Where a body goes: a file or memory, written at a position that moves on with every write.
 // Every call throws KorError on failure.
@@ -82,7 +134,9 @@ class DownloadClient {
 class DownloadTransport {
  public:
   virtual ~DownloadTransport() = default;
-  virtual DownloadResponse Exchange(const Text& url, const std::string& cookie, ByteStream& target) = 0;
+  // Every read of the answer waits at most watch.NextWait() and reports to `watch`.
+  virtual DownloadResponse Exchange(const Text& url, const std::string& cookie, ByteStream& target,
+                                    DownloadWatch& watch) = 0;
 };
 
 // The URL with its path percent-encoded from its UTF-8 bytes, segment by segment: bytes below 33
@@ -98,16 +152,20 @@ Text ResolveLocation(TextView base, TextView location);
 class TDownloadClient : public DownloadClient {
  public:
   explicit TDownloadClient(std::unique_ptr<DownloadTransport> transport,
-                           CookieStore::Clock clock = CookieStore::SystemClock);
+                           CookieStore::Clock clock = CookieStore::SystemClock, DownloadLimits limits = {},
+                           DownloadWatch::Clock steadyClock = std::chrono::steady_clock::now);
+  // A failure of the limits throws DownloadLimitExceeded.
   DownloadResponse Get(const Text& url, ByteStream& target) override;
 
  private:
   std::unique_ptr<DownloadTransport> transport_;
   CookieStore cookies_;
+  DownloadLimits limits_;
+  DownloadWatch::Clock steadyClock_;
 };
 
 // WinHTTP with the current user's proxy settings (Windows only).
 std::unique_ptr<DownloadTransport> MakeSystemDownloadTransport();
-std::unique_ptr<DownloadClient> MakeSystemDownloadClient();
+std::unique_ptr<DownloadClient> MakeSystemDownloadClient(const DownloadLimits& limits = {});
 
 }  // namespace korvex

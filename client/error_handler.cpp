@@ -49,6 +49,12 @@ void ErrorHandler::Run(const std::function<void()>& handler) {
 }
 
 void ErrorHandler::Show(const std::exception& failure) {
+  if (boxOpen_) return;
+  boxOpen_ = true;
+  struct Closed {
+    bool& open;
+    ~Closed() { open = false; }
+  } closed{boxOpen_};
   boxes_.Error(title_, ErrorBoxText(FailureMessage(failure)));
 }
 

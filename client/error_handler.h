@@ -31,13 +31,17 @@ class ErrorHandler {
 
   // Runs one handler; a failure it throws is shown, and Run returns normally.
   void Run(const std::function<void()>& handler);
+  // The timers tick inside an open box, so a failure that repeats would open box after box, each
+  // inside the last; while one box is open, further failures are dropped.
   void Show(const std::exception& failure);
+  bool BoxOpen() const { return boxOpen_; }
 
   const Text& Title() const { return title_; }
 
  private:
   MessageBoxes& boxes_;
   Text title_;
+  bool boxOpen_ = false;
 };
 
 }  // namespace korvex

@@ -76,6 +76,7 @@ TSetupForm::TSetupForm(Parts parts, TClient& client)
 void TSetupForm::ShowModal() {
   if (view_.Visible()) throw KorError(kVisibleToModalMessage);
   FormShow();
+  view_.SetTaskbarButton(!client_.MainWindowVisible());
   view_.RunModal();
 }
 
@@ -85,6 +86,7 @@ void TSetupForm::ShowNonModal() {
     return;
   }
   FormShow();
+  view_.SetTaskbarButton(!client_.MainWindowVisible());
   view_.Show();
 }
 

@@ -53,6 +53,9 @@ class TSetupForm {
   // Throw KorError(kVisibleToModalMessage) when the dialog is already on screen.
   void ShowModal();
   void ShowNonModal();
+  bool Visible() const { return view_.Visible(); }
+  // Shows the open dialog in front of the others.
+  void BringToFront() { view_.Show(); }
 
   void FormShow();
   void ReadEinstellungen();

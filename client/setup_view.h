@@ -29,6 +29,9 @@ class SetupView : public DialogView {
   virtual void ShowLowerHalf() = 0;
   virtual void SetCredentialsEnabled(bool enabled) = 0;  // BenutzernameE and PasswortE
   virtual void SetLoginEnabled(bool enabled) = 0;
+  // A taskbar button of the dialog's own, set before it is shown: the one of its owner, the main
+  // window, is gone while that is hidden.
+  virtual void SetTaskbarButton(bool shown) = 0;
 };
 
 }  // namespace korvex

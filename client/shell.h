@@ -34,9 +34,9 @@ struct ShellStart {
 class Shell {
  public:
   virtual ~Shell() = default;
-  // Starts the program with no working directory of its own. Nothing is reported: a program
-  // that cannot be started, or a refused elevation, passes silently.
-  virtual void Start(const ShellStart& start) = 0;
+  // Starts the program with no working directory of its own. Returns false when it could not be
+  // started (missing, or a refused elevation); what to tell the user is the caller's choice.
+  virtual bool Start(const ShellStart& start) = 0;
 };
 
 // ShellExecuteExW (Windows only).

@@ -89,7 +89,15 @@ void TSoftwareUpdate::SoftwareUpdate() {
     const Text path = folder + u"\\" + name;
     std::unique_ptr<UpdateFile> file = parts_.files.OpenNewFile(path);
     const Text url = u"https://" + host + kFilesPath + name;
-    const DownloadResponse response = softwareUpdater_->Get(url, *file);
+    DownloadResponse response;
+    try {
+      response = softwareUpdater_->Get(url, *file);
+    } catch (const DownloadLimitExceeded&) {
+      // Cut off by a limit, the file is no whole file of the update.
+      file.reset();
+      parts_.files.RemoveFile(path);
+      throw;
+    }
     file.reset();
     if (!IsSuccess(response.statusCode)) {
       // An error page saved under a program's name would be run by the updater.
@@ -97,7 +105,11 @@ void TSoftwareUpdate::SoftwareUpdate() {
       throw KorError(Format(kUpdateRequestFailed, {url, response.StatusLine()}));
     }
   }
-  parts_.shell.Start({0, kVerbOpen, directory + kUpdaterProgram, Text(), kShowHidden, {}});
+  const Text updater = directory + kUpdaterProgram;
+  if (!parts_.shell.Start({0, kVerbOpen, updater, Text(), kShowHidden, {}})) {
+    // Ending now would leave the user with neither the client nor an update.
+    throw KorError(Format(kUpdaterNotStarted, {updater, folder}));
+  }
   parts_.closeMainWindow();
 }
 

@@ -28,6 +28,9 @@ inline constexpr char16_t kUpdateRequestFailed[] = u"Fehler beim Herunterladen v
 // A list line that would leave the update folder or cannot be a file name: nothing is fetched.
 inline constexpr char16_t kBadFileName[] =
     u"Das Update wurde abgelehnt: die Update-Liste nennt den ungültigen Dateinamen \"%s\".";
+// The updater could not be started; the downloaded files stay in the update folder.
+inline constexpr char16_t kUpdaterNotStarted[] =
+    u"Das Update-Programm \"%s\" konnte nicht gestartet werden. Die heruntergeladenen Dateien liegen im Ordner \"%s\".";
 // The list is a few file names; an answer beyond this is no list.
 inline constexpr std::uint64_t kMaxListBytes = 1024 * 1024;
 

@@ -21,6 +21,8 @@ TTrayIcon::~TTrayIcon() { DeleteQuietly(); }
 void TTrayIcon::SetPresent(bool present) {
   if (present == present_) return;
   present_ = present;
+  // A balloon goes with the icon; the next add must not show it again.
+  record_.flags &= ~kNifInfo;
   if (present) {
     shell_.Add(record_);
   } else if (!shell_.Delete(record_)) {
@@ -58,6 +60,8 @@ void TTrayIcon::SetBalloonText(TextView text) {
 }
 
 void TTrayIcon::ShowBalloon() {
+  // An absent icon shows nothing; keeping the request would show it at the next add.
+  if (!present_) return;
   record_.flags |= kNifInfo;
   shell_.Modify(record_);
 }
@@ -88,6 +92,7 @@ void TTrayIcon::OnCallback(std::uint32_t event) {
       break;
     case kBalloonTimeout:
     case kBalloonHide:
+    case kBalloonUserClick:
       // The balloon has closed; without this a later change of tip or image would show it again.
       record_.flags &= ~kNifInfo;
       break;
@@ -97,6 +102,8 @@ void TTrayIcon::OnCallback(std::uint32_t event) {
 }
 
 void TTrayIcon::OnTaskbarCreated() {
+  // The balloon went with the old shell.
+  record_.flags &= ~kNifInfo;
   if (present_) shell_.Add(record_);
 }
 

@@ -13,6 +13,10 @@ namespace korvex {
 inline constexpr char16_t kTrayTip[] = u"Korvex-Client";
 inline constexpr char16_t kCannotRemoveTrayIcon[] = u"Shell-Benachrichtigungssymbol kann nicht entfernt werden";
 
+// The icon's uID. Windows remembers whether the user chose to show an icon by program path and
+// this number, so it stays the same from run to run.
+inline constexpr std::uint32_t kTrayIconId = 1;
+
 // Longest texts the shell's record holds, without the terminating NUL.
 inline constexpr std::size_t kMaxTipLength = 127;
 inline constexpr std::size_t kMaxBalloonTitleLength = 63;
@@ -99,8 +103,9 @@ class TTrayIcon {
   void SetBalloonIcon(BalloonIcon icon) { record_.balloonIcon = icon; }
   std::uint32_t BalloonTimeout() const { return record_.balloonTimeout; }
   void SetBalloonTimeout(std::uint32_t milliseconds) { record_.balloonTimeout = milliseconds; }
-  // Shows the balloon with the current title, text and icon. The shell's answer is not checked:
-  // while the icon is absent nothing appears.
+  // Shows the balloon with the current title, text and icon, once: it is not shown again by a
+  // later add or change of the icon. The shell's answer is not checked; while the icon is absent
+  // nothing is asked of it.
   void ShowBalloon();
 
   bool Armed() const { return armed_; }

@@ -5,7 +5,13 @@
 # and the native korvex-sim. The program runs against the local address service in a Wine prefix
 # of its own (build/screenshots/wineprefix), driven by korvex-drive.exe; the client-area sizes it
 # measures are printed.
+#   bash scripts/screenshots.sh [--wide-fonts]
+# --wide-fonts renders into build/screenshots-wide/ instead, with "MS Sans Serif" and "Tahoma"
+# replaced by the wider DejaVu Sans, to see that no text of the windows is cut off under fonts
+# other than the ones they were laid out with.
 set -euo pipefail
+wide=false
+[ "${1:-}" = --wide-fonts ] && wide=true
 export KORVEX_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$KORVEX_ROOT"
 
@@ -19,9 +25,13 @@ done
 command -v import >/dev/null || { echo "imagemagick is missing (scripts/setup.sh)" >&2; exit 1; }
 
 work=$KORVEX_ROOT/build/screenshots
+out=$KORVEX_ROOT/docs/screenshots
+if $wide; then
+  work=$KORVEX_ROOT/build/screenshots-wide
+  out=$work/png
+fi
 prefix=$work/wineprefix
 sim_dir=$work/simulator
-out=$KORVEX_ROOT/docs/screenshots
 mkdir -p "$work" "$out"
 
 source scripts/xvfb.sh
@@ -49,6 +59,14 @@ wine_run cmd /c exit 0 >/dev/null  # makes the prefix on first use
 # without them the captions and the windows' texts fall back to other faces.
 if [ -d /usr/share/wine/fonts ]; then
   cp -n /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
+fi
+if $wide; then
+  substitutes='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
+  rm -f "$prefix"/drive_c/windows/Fonts/tahoma*.ttf "$prefix"/drive_c/windows/Fonts/ms_sans_serif*.ttf \
+    "$prefix"/drive_c/windows/Fonts/sse*.fon
+  for face in "MS Sans Serif" "Tahoma"; do
+    wine_run reg add "$substitutes" /v "$face" /t REG_SZ /d "DejaVu Sans" /f >/dev/null
+  done
 fi
 wine_run "$ca_exe" "Z:$sim_dir/certs/ca.der" >/dev/null
 key='HKLM\Software\Korvex'

@@ -39,7 +39,7 @@ void AboutWindow::Layout() {
   PlaceLabel(productName_, x + 88, y + 16);
   PlaceLabel(version_, x + 88, y + 40);
   PlaceLabel(copyright_, x + 8, y + 80);
-  Place(comments_, x + 8, y + 104, 241, 26);
+  PlaceWrappedLabel(comments_, x + 8, y + 104, 241, 26);
   Place(okButton_, 111, 180, 75, 25);
   const int iconSize = CurrentDpi().Scale(kProgramIconSize);
   icon_.Reset(static_cast<HICON>(::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(IDI_KORVEX), IMAGE_ICON, iconSize,

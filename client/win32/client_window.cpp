@@ -1,5 +1,6 @@
 #include "client/win32/client_window.h"
 
+#include "client/single_instance.h"
 #include "client/win32/resource.h"
 #include "core/error.h"
 
@@ -10,6 +11,9 @@ constexpr wchar_t kMainMenu[] = L"MAINMENU1";
 constexpr wchar_t kLabelFace[] = L"Tahoma";
 constexpr int kLabelPixels = 19;
 constexpr RECT kImage1{8, 8, 8 + 249, 8 + 113};
+// Posted to itself when a second start asked to see the client: the asking process is answered
+// at once, and the showing, which may send an update, runs from the window's own queue.
+constexpr UINT kShowForSecondStart = WM_APP + 1;
 
 }  // namespace
 
@@ -42,6 +46,7 @@ ClientWindow::ClientWindow(ErrorHandler& errors) : errors_(errors) {
   ipl_ = AddControl(L"STATIC", W(Text(kAddressLabel)), WS_VISIBLE | SS_CENTER | SS_NOPREFIX, 0, 0);
   ipAnzeige_ = AddControl(L"STATIC", L"", WS_VISIBLE | SS_CENTER | SS_NOPREFIX, 0, 0);
   Arrange();
+  showRunningClient_ = ::RegisterWindowMessageW(W(Text(kShowRunningClientMessage)));
 }
 
 ClientWindow::~ClientWindow() = default;
@@ -90,6 +95,18 @@ void ClientWindow::BringApplicationToFront() {
 }
 
 void ClientWindow::SetAddress(const Text& address) { ::SetWindowTextW(ipAnzeige_, W(address)); }
+
+void ClientWindow::SetServiceCommandsEnabled(bool enabled) {
+  const UINT state = MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED);
+  if (HMENU menu = Handle() != nullptr ? ::GetMenu(Handle()) : nullptr) {
+    ::EnableMenuItem(menu, IDM_INSTALLIEREN1, state);
+    ::EnableMenuItem(menu, IDM_DEINSTALLIEREN1, state);
+  }
+  if (trayMenu_ != nullptr) {
+    ::EnableMenuItem(trayMenu_, IDM_KORVEXALSDIENSTINSTALLIEREN1, state);
+    ::EnableMenuItem(trayMenu_, IDM_KORVEXALSDIENSTENTFERNEN1, state);
+  }
+}
 
 void ClientWindow::Close() {
   if (Handle() != nullptr) ::DestroyWindow(Handle());
@@ -153,7 +170,14 @@ void ClientWindow::OnDestroy() {
 }
 
 LRESULT ClientWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == showRunningClient_ && showRunningClient_ != 0) {
+    ::PostMessageW(Handle(), kShowForSecondStart, 0, 0);
+    return 1;
+  }
   switch (message) {
+    case kShowForSecondStart:
+      Run(&TClient::ShowForSecondStart);
+      return 0;
     case WM_PAINT:
       OnPaint();
       return 0;

@@ -33,6 +33,10 @@ class ClientWindow : public Window, public ClientView {
   void BringApplicationToFront() override;
   void SetAddress(const Text& address) override;
   void Close() override;
+  void SetServiceCommandsEnabled(bool enabled) override;
+
+  // The tray menu, whose service items go with those of the main menu. Not owned.
+  void SetTrayMenu(HMENU menu) { trayMenu_ = menu; }
 
  protected:
   void Layout() override;
@@ -51,6 +55,9 @@ class ClientWindow : public Window, public ClientView {
   HWND ipAnzeige_ = nullptr;
   ScopedGdiObject labelFont_;
   Logo logo_;
+  HMENU trayMenu_ = nullptr;
+  // A second start of the program asks by this message to see the running client.
+  UINT showRunningClient_ = 0;
   UINT_PTR nextTimerId_ = 1;
   std::map<UINT_PTR, std::function<void()>> ticks_;
 };

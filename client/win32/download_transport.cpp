@@ -4,6 +4,7 @@
 
 #include <winhttp.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -155,7 +156,8 @@ std::string Narrow(const Text& text) {
 
 class WinHttpTransport final : public DownloadTransport {
  public:
-  DownloadResponse Exchange(const Text& url, const std::string& cookie, ByteStream& target) override {
+  DownloadResponse Exchange(const Text& url, const std::string& cookie, ByteStream& target,
+                            DownloadWatch& watch) override {
     // The proxy belongs to the session: WinHTTP under Wine ignores one set on a request.
     const ProxyChoice proxy = ChooseProxy(url);
     const ScopedInternet session(
@@ -200,6 +202,7 @@ class WinHttpTransport final : public DownloadTransport {
       const DWORD error = ::GetLastError();
       FailSecure(error, secure && !proxy.named, secure, host, parts.nPort, kSendFailed);
     }
+    ArmReceive(request.Get(), watch);
     if (!::WinHttpReceiveResponse(request.Get(), nullptr)) {
       const DWORD error = ::GetLastError();
       FailSecure(error, secure && !proxy.named, secure, host, parts.nPort, kReceiveFailed);
@@ -217,18 +220,34 @@ class WinHttpTransport final : public DownloadTransport {
     std::vector<char> buffer(64 * 1024);
     while (true) {
       DWORD available = 0;
-      if (!::WinHttpQueryDataAvailable(request.Get(), &available)) Fail(kReadFailed, ::GetLastError());
+      ArmReceive(request.Get(), watch);
+      if (!::WinHttpQueryDataAvailable(request.Get(), &available)) FailRead(::GetLastError(), watch);
       if (available == 0) break;
       DWORD read = 0;
       const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(buffer.size()));
-      if (!::WinHttpReadData(request.Get(), buffer.data(), wanted, &read)) Fail(kReadFailed, ::GetLastError());
+      ArmReceive(request.Get(), watch);
+      if (!::WinHttpReadData(request.Get(), buffer.data(), wanted, &read)) FailRead(::GetLastError(), watch);
       if (read == 0) break;
+      watch.Received(read);
       target.Write(std::string_view(buffer.data(), read));
     }
     return response;
   }
 
  private:
+  // The per-call receive time-out of WinHTTP is the stall limit, cut to what is left of the time
+  // limit; a body that trickles in still ends at the time limit.
+  static void ArmReceive(HINTERNET request, const DownloadWatch& watch) {
+    const auto wait = static_cast<int>(std::max<long long>(watch.NextWait().count(), 1));
+    ::WinHttpSetTimeouts(request, kDownloadTimeoutMs, kDownloadTimeoutMs, kDownloadTimeoutMs, wait);
+  }
+
+  [[noreturn]] static void FailRead(DWORD error, const DownloadWatch& watch) {
+    // Wine's WinHTTP passes the socket's own time-out error on.
+    if (error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT) watch.TimedOut();
+    Fail(kReadFailed, error);
+  }
+
   static Text BytesAsText(const std::string& bytes) {
     Text out;
     for (char c : bytes) out += static_cast<char16_t>(static_cast<unsigned char>(c));
@@ -250,8 +269,8 @@ class WinHttpTransport final : public DownloadTransport {
 
 std::unique_ptr<DownloadTransport> MakeSystemDownloadTransport() { return std::make_unique<WinHttpTransport>(); }
 
-std::unique_ptr<DownloadClient> MakeSystemDownloadClient() {
-  return std::make_unique<TDownloadClient>(MakeSystemDownloadTransport());
+std::unique_ptr<DownloadClient> MakeSystemDownloadClient(const DownloadLimits& limits) {
+  return std::make_unique<TDownloadClient>(MakeSystemDownloadTransport(), CookieStore::SystemClock, limits);
 }
 
 }  // namespace korvex

@@ -38,4 +38,15 @@ SIZE TextExtent(HFONT font, const wchar_t* text) {
   return size;
 }
 
+int WrappedTextHeight(HFONT font, const wchar_t* text, int width) {
+  RECT bounds{0, 0, width, 0};
+  HDC dc = ::GetDC(nullptr);
+  {
+    SelectedObject selected(dc, font);
+    ::DrawTextW(dc, text, -1, &bounds, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+  }
+  ::ReleaseDC(nullptr, dc);
+  return bounds.bottom - bounds.top;
+}
+
 }  // namespace korvex::win32

@@ -54,5 +54,8 @@ ScopedGdiObject MakeFont(const wchar_t* face, int pixels, bool bold, const Dpi& 
 
 // Width and height of `text` in `font`, as an auto-sized label needs them.
 SIZE TextExtent(HFONT font, const wchar_t* text);
+// The height of `text` in `font` broken into lines of at most `width` pixels at word boundaries,
+// as a label with word wrap draws it.
+int WrappedTextHeight(HFONT font, const wchar_t* text, int width);
 
 }  // namespace korvex::win32

@@ -14,6 +14,7 @@
 #include "client/service_commands.h"
 #include "client/setup_form.h"
 #include "client/shell.h"
+#include "client/single_instance.h"
 #include "client/software_update.h"
 #include "client/tray_icon.h"
 #include "client/tray_report.h"
@@ -77,7 +78,11 @@ Text ProgramPath() {
   }
 }
 
-int RunClient() {
+int RunClient(int showCommand) {
+  // Before anything that a user would see or the service would get: a second client hands over.
+  const std::unique_ptr<InstancePlatform> instance = MakeSystemInstancePlatform();
+  if (ClaimOrHandOver(*instance) == InstanceRole::kHandedOver) return 0;
+
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
   ::InitCommonControlsEx(&controls);
 
@@ -97,6 +102,7 @@ int RunClient() {
     NotifyIconWindow trayWindow(clientWindow.Handle(), TrayImage());
     PopupMenu popup;
     trayWindow.SetPopupMenu(popup.Items());
+    clientWindow.SetTrayMenu(popup.Items());
     trayWindow.SetErrorHandler([&errors](const std::exception& failure) { errors.Show(failure); });
     TTrayIcon& trayIcon = trayWindow.Icon();
     TrayIconPresence tray(trayIcon);
@@ -141,7 +147,7 @@ int RunClient() {
                                                           [&client] { client.Beenden1Click(); }});
     client.SetCommands(softwareUpdate, serviceCommands,
                        reinterpret_cast<OwnerWindow>(clientWindow.Handle()));
-    errors.Run([&client] { client.Show(); });
+    errors.Run([&client, showCommand] { client.Start(showCommand); });
     return RunMessageLoop();
   } catch (const std::exception& failure) {
     errors.Show(failure);
@@ -152,4 +158,4 @@ int RunClient() {
 }  // namespace
 }  // namespace korvex::win32
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return korvex::win32::RunClient(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) { return korvex::win32::RunClient(showCommand); }

@@ -47,7 +47,7 @@ class NotifyIconWindow::Shell : public NotifyIconShell {
     // fields added since. Both as this (64-bit) build lays the structure out.
     data_.cbSize = SystemWindowsVersion().major >= 6 ? sizeof(NOTIFYICONDATAW) : NOTIFYICONDATAW_V3_SIZE;
     data_.hWnd = window;
-    data_.uID = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(window));
+    data_.uID = kTrayIconId;
     data_.uCallbackMessage = kTrayCallbackMessage;
   }
 
@@ -70,7 +70,12 @@ class NotifyIconWindow::Shell : public NotifyIconShell {
   NOTIFYICONDATAW data_{};
 };
 
-NotifyIconWindow::NotifyIconWindow(HWND mainWindow, HICON image, TextView tip) : mainWindow_(mainWindow) {
+bool AllowMessageFromShell(HWND window, UINT message) {
+  return ::ChangeWindowMessageFilterEx(window, message, MSGFLT_ALLOW, nullptr) != FALSE;
+}
+
+NotifyIconWindow::NotifyIconWindow(HWND mainWindow, HICON image, TextView tip, const AllowMessage& allow)
+    : mainWindow_(mainWindow) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &NotifyIconWindow::WindowProc;
@@ -83,6 +88,12 @@ NotifyIconWindow::NotifyIconWindow(HWND mainWindow, HICON image, TextView tip) :
   // A top-level window, never shown: a message-only window would not get the shell's broadcast.
   window_ = ::CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, Instance(), this);
   if (window_ == nullptr) ThrowSystemFailure(::GetLastError());
+  // Before the icon is added, so that the shell's first answer already gets through. A refusal
+  // changes nothing on a client that is not elevated.
+  if (allow) {
+    if (taskbarCreated_ != 0) allow(window_, taskbarCreated_);
+    allow(window_, kTrayCallbackMessage);
+  }
   shell_ = std::make_unique<Shell>(window_);
   icon_ = std::make_unique<TTrayIcon>(*shell_, reinterpret_cast<std::uintptr_t>(image), tip);
   icon_->OnPopup = [this] { OpenPopupMenu(); };

@@ -15,11 +15,20 @@ namespace korvex::win32 {
 // WM_USER + 1: the shell's call-back message, with the mouse message in lParam.
 inline constexpr UINT kTrayCallbackMessage = WM_USER + 1;
 
+// Lets `message` from a process of lower integrity through to `window`: the client runs
+// elevated, Explorer does not, and without this Windows drops what Explorer sends the icon.
+// ChangeWindowMessageFilterEx with MSGFLT_ALLOW.
+bool AllowMessageFromShell(HWND window, UINT message);
+using AllowMessage = std::function<bool(HWND window, UINT message)>;
+
 class NotifyIconWindow {
  public:
   // Creates the window and adds the icon with `image` and `tip`. The tray menu's commands go to
   // `mainWindow` as WM_COMMAND. Throws KorError when the window cannot be created.
-  NotifyIconWindow(HWND mainWindow, HICON image, TextView tip = kTrayTip);
+  // `allow` is called for every message the shell sends the icon's window: "TaskbarCreated" and
+  // the call-back message.
+  NotifyIconWindow(HWND mainWindow, HICON image, TextView tip = kTrayTip,
+                   const AllowMessage& allow = AllowMessageFromShell);
   // Deletes the icon (without a report) and destroys the window.
   ~NotifyIconWindow();
   NotifyIconWindow(const NotifyIconWindow&) = delete;
@@ -27,6 +36,7 @@ class NotifyIconWindow {
 
   TTrayIcon& Icon() { return *icon_; }
   HWND Handle() const { return window_; }
+  UINT TaskbarCreatedMessage() const { return taskbarCreated_; }
 
   // The tray menu, opened at the cursor when the right button is released: a popup menu (for a
   // menu resource, its first submenu). Not owned; null opens nothing.

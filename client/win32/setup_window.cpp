@@ -25,6 +25,10 @@ enum ControlId {
 
 constexpr wchar_t kFace[] = L"Tahoma";
 constexpr int kPixels = 19;
+// The fields start here; the labels before them end a few pixels short of it.
+constexpr int kFieldColumn = 186;
+constexpr int kLabelGap = 2;
+constexpr int kLabelColumn = 17;
 constexpr RECT kImage1{8, 8, 8 + 458, 8 + 121};
 // The height of the open list of a drop-down, below its field.
 constexpr int kDropDownHeight = 200;
@@ -139,7 +143,7 @@ SetupWindow::SetupWindow(HWND owner, ErrorHandler& errors) : errors_(errors) {
 
 void SetupWindow::Layout() {
   font_ = MakeFont(kFace, kPixels, false, CurrentDpi());
-  boldFont_ = MakeFont(kFace, kPixels, true, CurrentDpi());
+  boldFont_ = FittingLabelFont();
   for (HWND control : {benutzernameE_, passwortE_, login_, hostauswahl_, intervall_, minutenL_, updateArt_,
                        speichern_}) {
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), TRUE);
@@ -165,6 +169,23 @@ void SetupWindow::Layout() {
   Place(updateArt_, 186, 330, 274, kDropDownHeight);
   FitComboHeight(updateArt_, CurrentDpi().Scale(31));
   Place(speichern_, 186, 367, 274, 33);
+}
+
+// The labels' bold font at its size, or, where a face wider than the one the dialog was laid out
+// with would run a label into its field, the largest smaller size at which every label fits.
+ScopedGdiObject SetupWindow::FittingLabelFont() const {
+  for (int pixels = kPixels;; --pixels) {
+    ScopedGdiObject font = MakeFont(kFace, pixels, true, CurrentDpi());
+    bool fits = true;
+    for (HWND label : {benutzerL_, passwortL_, hostnameL_, intervallL_, updateArtL_}) {
+      const int length = ::GetWindowTextLengthW(label);
+      std::vector<wchar_t> text(length + 1);
+      ::GetWindowTextW(label, text.data(), length + 1);
+      const int room = CurrentDpi().Scale(kFieldColumn - kLabelGap - kLabelColumn);
+      if (TextExtent(static_cast<HFONT>(font.Get()), text.data()).cx > room) fits = false;
+    }
+    if (fits || pixels <= kPixels / 2) return font;
+  }
 }
 
 bool SetupWindow::Visible() const { return Handle() != nullptr && ::IsWindowVisible(Handle()); }
@@ -253,6 +274,14 @@ void SetupWindow::SetCredentialsEnabled(bool enabled) {
 }
 
 void SetupWindow::SetLoginEnabled(bool enabled) { Enable(login_, enabled); }
+
+void SetupWindow::SetTaskbarButton(bool shown) {
+  if (Handle() == nullptr) return;
+  // An owned window has no button of its own unless it carries WS_EX_APPWINDOW; the style is
+  // read when the window is shown, which comes next.
+  const LONG_PTR style = ::GetWindowLongPtrW(Handle(), GWL_EXSTYLE);
+  ::SetWindowLongPtrW(Handle(), GWL_EXSTYLE, shown ? style | WS_EX_APPWINDOW : style & ~LONG_PTR{WS_EX_APPWINDOW});
+}
 
 void SetupWindow::Run(void (TSetupForm::*handler)()) {
   if (form_ == nullptr) return;

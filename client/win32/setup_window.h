@@ -39,6 +39,7 @@ class SetupWindow : public Window, public SetupView {
   void ShowLowerHalf() override;
   void SetCredentialsEnabled(bool enabled) override;
   void SetLoginEnabled(bool enabled) override;
+  void SetTaskbarButton(bool shown) override;
 
  protected:
   void Layout() override;
@@ -54,6 +55,7 @@ class SetupWindow : public Window, public SetupView {
   void StepInterval(int delta);
   void Enable(HWND control, bool enabled);
   void FocusFirst();
+  ScopedGdiObject FittingLabelFont() const;
 
   ErrorHandler& errors_;
   TSetupForm* form_ = nullptr;

@@ -36,7 +36,7 @@ void WaitPumpingMessages(HANDLE process, std::chrono::milliseconds wait) {
 
 class SystemShell final : public Shell {
  public:
-  void Start(const ShellStart& start) override {
+  bool Start(const ShellStart& start) override {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -46,9 +46,10 @@ class SystemShell final : public Shell {
     info.lpParameters = start.parameters.empty() ? nullptr : W(start.parameters);
     info.lpDirectory = nullptr;
     info.nShow = start.show;
-    if (!::ShellExecuteExW(&info)) return;
+    if (!::ShellExecuteExW(&info)) return false;
     const ScopedKernelHandle process(info.hProcess);
     if (process && start.wait.count() > 0) WaitPumpingMessages(process.Get(), start.wait);
+    return true;
   }
 };
 

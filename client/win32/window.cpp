@@ -80,6 +80,16 @@ void Window::PlaceLabel(HWND control, int x, int y) const {
   ::SetWindowPos(control, nullptr, dpi_.Scale(x), dpi_.Scale(y), size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void Window::PlaceWrappedLabel(HWND control, int x, int y, int width, int height) const {
+  const int length = ::GetWindowTextLengthW(control);
+  std::vector<wchar_t> text(length + 1);
+  ::GetWindowTextW(control, text.data(), length + 1);
+  const int needed = WrappedTextHeight(reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)),
+                                       text.data(), dpi_.Scale(width));
+  ::SetWindowPos(control, nullptr, dpi_.Scale(x), dpi_.Scale(y), dpi_.Scale(width),
+                 std::max(dpi_.Scale(height), needed), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // Sets the frame so that the client area has its size; a menu bar that wraps to more rows than
 // AdjustWindowRectEx assumes is caught by measuring the client area afterwards.
 void Window::FitClientArea(bool centre) {

@@ -41,6 +41,9 @@ class Window {
   void Place(HWND control, int x, int y, int width, int height) const;
   // An auto-sized label: its text decides its size.
   void PlaceLabel(HWND control, int x, int y) const;
+  // A label with word wrap: its width is given, and its height grows from the given one as far
+  // as its text needs under the font in use, so that no line is cut off.
+  void PlaceWrappedLabel(HWND control, int x, int y, int width, int height) const;
 
   // Sets fonts and positions of the controls for CurrentDpi(); runs after creation and after
   // every DPI change.

@@ -1,5 +1,7 @@
 #include "tests/support/client_fakes.h"
 
+#include <algorithm>
+
 #include "core/url.h"
 
 namespace korvex::testing {
@@ -75,6 +77,10 @@ std::uint32_t ManualTimers::ArmedInterval(std::size_t n) const {
 void FakeBoxes::Error(const Text& caption, const Text& text) {
   shown.push_back({caption, text});
   journal_.push_back("box " + ToUtf8(caption) + ": " + ToUtf8(text));
+  ++openErrors;
+  mostOpenErrors = std::max(mostOpenErrors, openErrors);
+  if (whileErrorOpen) whileErrorOpen();
+  --openErrors;
 }
 
 void FakeBoxes::Information(const Text& text) {

@@ -91,6 +91,10 @@ class FakeBoxes : public MessageBoxes {
   };
   std::vector<Box> shown;
   bool answerYes = true;
+  // What the user's program does while an error box is open: its timers keep ticking.
+  std::function<void()> whileErrorOpen;
+  int openErrors = 0;
+  int mostOpenErrors = 0;
 
  private:
   Journal& journal_;
@@ -105,9 +109,14 @@ class FakeClientView : public ClientView {
   void BringApplicationToFront() override { journal_.push_back("main to front"); }
   void SetAddress(const Text& address) override { this->address = address; }
   void Close() override;
+  void SetServiceCommandsEnabled(bool enabled) override {
+    serviceCommandsEnabled = enabled;
+    journal_.push_back(enabled ? "service items on" : "service items off");
+  }
 
   bool visible = false;
   bool closed = false;
+  bool serviceCommandsEnabled = true;
   Text address;
   std::vector<ShowCommand> commands;
 
@@ -171,6 +180,7 @@ class FakeSetupView : public SetupView {
   void ShowLowerHalf() override { lowerHalf = true; }
   void SetCredentialsEnabled(bool enabled) override { credentialsEnabled = enabled; }
   void SetLoginEnabled(bool enabled) override { loginEnabled = enabled; }
+  void SetTaskbarButton(bool shown) override { taskbarButton = shown; }
 
   FakeDialogWindow window;
   // The controls as the dialog creates them.
@@ -184,6 +194,7 @@ class FakeSetupView : public SetupView {
   bool lowerHalf = false;
   bool credentialsEnabled = true;
   bool loginEnabled = true;
+  bool taskbarButton = false;
 };
 
 class FakeReporter : public Reporter {

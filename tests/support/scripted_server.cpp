@@ -125,6 +125,8 @@ void ScriptedServer::Serve(int index, std::unique_ptr<ServerConnection> connecti
     record(std::move(head));
     if (!reply.empty() && !connection->Send(reply)) break;
   }
+  while (!script.endless.empty() && !stopping() && connection->Send(script.endless)) {
+  }
   if (!script.idleBytes.empty()) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return idleReleased_ || stopping_; });

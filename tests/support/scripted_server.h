@@ -28,6 +28,9 @@ struct ConnectionScript {
   // Sent after the replies, unasked, once the test calls ReleaseIdleBytes(): what a server says
   // on a connection it is about to drop (a 408).
   std::string idleBytes = {};
+  // Sent after the replies again and again, for as long as the client takes it: a body without
+  // end. Empty for none.
+  std::string endless = {};
 };
 
 // Server-side TLS for the scripted server (Linux build only).

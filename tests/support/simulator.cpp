@@ -170,4 +170,14 @@ void Simulator::ClearUpdateFault() const {
   std::filesystem::remove(dir_ + "/update-fault", ignored);
 }
 
+void Simulator::SetChangingAddress(bool on) const {
+  const std::string marker = dir_ + "/files/changing-ip";
+  if (on) {
+    std::ofstream(marker, std::ios::binary | std::ios::trunc);
+    return;
+  }
+  std::error_code ignored;
+  std::filesystem::remove(marker, ignored);
+}
+
 }  // namespace korvex::testing

@@ -66,6 +66,8 @@ class Simulator {
   // ClearUpdateFault.
   void SetUpdateFault(const std::string& status) const;
   void ClearUpdateFault() const;
+  // While on, every /ip.php answers another address.
+  void SetChangingAddress(bool on) const;
 
  private:
   std::string dir_;

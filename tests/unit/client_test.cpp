@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,8 +12,12 @@
 #include "client/about_box.h"
 #include "client/client.h"
 #include "client/error_handler.h"
+#include "client/service_commands.h"
 #include "client/setup_form.h"
+#include "client/single_instance.h"
+#include "client/software_update.h"
 #include "core/error.h"
+#include "tests/support/answering_boxes.h"
 #include "tests/support/client_fakes.h"
 #include "tests/support/memory_registry.h"
 
@@ -502,6 +507,160 @@ TEST(SetupFieldsTest, TheIntervalFieldIsHeldInItsRangeWhenItLosesTheFocus) {
   EXPECT_TRUE(IntervalAcceptsCharacter(u'\b', u','));
   EXPECT_FALSE(IntervalAcceptsCharacter(u'.', u','));
   EXPECT_FALSE(IntervalAcceptsCharacter(u'a', u','));
+}
+
+// The timers tick inside an open error box. A failure that repeats at every tick is shown once;
+// the ticks still run and still send.
+TEST(ErrorBoxTest, RepeatedFailuresWhileTheBoxIsOpenOpenNoSecondBox) {
+  Client c;
+  c.StoreSettings(u"HTTP", 1);
+  c.client->Show();
+  c.service.answers["/update.php"].failure = u"HTTP/1.1 500 Internal Server Error";
+  int address = 0;
+  const auto tickWithNewAddress = [&] {
+    c.service.answers["/ip.php"].body = u"198.51.100." + ToText(++address);
+    c.timers.Tick(kUpdateTimer);
+  };
+  c.boxes.whileErrorOpen = [&] {
+    for (int i = 0; i < 3; ++i) tickWithNewAddress();
+  };
+  tickWithNewAddress();
+  EXPECT_EQ(c.boxes.shown.size(), 1u);
+  EXPECT_EQ(c.boxes.mostOpenErrors, 1);
+  EXPECT_EQ(c.Updates(), 1u + 4u);
+  EXPECT_FALSE(c.errors.BoxOpen());
+
+  // Once it is closed, the next failure has a box again.
+  c.boxes.whileErrorOpen = nullptr;
+  tickWithNewAddress();
+  EXPECT_EQ(c.boxes.shown.size(), 2u);
+}
+
+// A start with the show command of a shortcut set to "Minimiert": the minimise handling runs
+// before the window is first shown, so it never comes up in normal state.
+TEST(ClientStartTest, AMinimisedStartShowsOnlyAMinimisedButtonUntilTheTrayTakesIt) {
+  for (const int command : {kStartShowMinNoActivate, kStartMinimize, kStartShowMinimized}) {
+    SCOPED_TRACE(command);
+    Client c;
+    c.StoreSettings();
+    c.client->Start(command);
+    EXPECT_EQ(c.mainView.commands, std::vector<ShowCommand>{ShowCommand::kShowMinNoActivate});
+    EXPECT_TRUE(c.tray.present);
+    EXPECT_EQ(c.Updates(), 1u);
+    EXPECT_TRUE(c.timers.Tick(kMinimierungsTimer));
+    EXPECT_EQ(c.mainView.commands.back(), ShowCommand::kHide);
+    EXPECT_FALSE(c.mainView.visible);
+  }
+  Client normal;
+  normal.StoreSettings();
+  normal.client->Start(1);  // SW_SHOWNORMAL
+  EXPECT_EQ(normal.mainView.commands, std::vector<ShowCommand>{ShowCommand::kShowNormal});
+}
+
+TEST(ClientStartTest, TheFirstStartDialogHasATaskbarButtonWhileTheMainWindowIsHidden) {
+  Client c;
+  bool buttonWhileOpen = false;
+  c.setupView.window.whileModal = [&] { buttonWhileOpen = c.setupView.taskbarButton; };
+  c.client->Show();
+  EXPECT_TRUE(buttonWhileOpen);
+  c.setupView.window.visible = false;
+  c.mainView.visible = true;
+  c.Run([&] { c.client->Optionen1Click(); });
+  EXPECT_FALSE(c.setupView.taskbarButton);
+}
+
+// A second start of the program hands over to the running one.
+TEST(ClientStartTest, ASecondStartShowsTheOpenSetupDialogOrElseTheWindowAsProgrammOeffnen) {
+  {
+    Client c;  // first start: the setup dialog is open, the main window not yet shown
+    c.setupView.window.whileModal = [&] {
+      c.journal.clear();
+      c.client->ShowForSecondStart();
+    };
+    c.client->Show();
+    EXPECT_EQ(c.journal.front(), "show setup");
+    EXPECT_EQ(std::count(c.journal.begin(), c.journal.end(), "show main"), 1);  // after the dialog
+  }
+  {
+    TrayClient c;
+    c.timers.Tick(kMinimierungsTimer);
+    c.Run([&] { c.client->ShowForSecondStart(); });
+    EXPECT_TRUE(c.mainView.visible);
+    EXPECT_FALSE(c.tray.present);
+    EXPECT_FALSE(c.timers.Armed(kMinimierungsTimer));
+    EXPECT_EQ(c.Updates(), 2u);  // shown from hidden: FormShow
+    EXPECT_EQ(c.journal.back(), "main to front");
+  }
+}
+
+TEST(SingleInstanceTest, OnlyTheFirstStartCarriesOnAndALaterOneAsksItToShowWhateverTheAnswer) {
+  struct Platform : InstancePlatform {
+    bool claimed = false;
+    bool taken = false;
+    std::vector<std::chrono::milliseconds> asked;
+    bool Claim() override { return !claimed; }
+    bool AskRunningClientToShow(std::chrono::milliseconds wait) override {
+      asked.push_back(wait);
+      return taken;
+    }
+  };
+  Platform first;
+  EXPECT_EQ(ClaimOrHandOver(first), InstanceRole::kFirst);
+  EXPECT_TRUE(first.asked.empty());
+  for (const bool taken : {true, false}) {
+    SCOPED_TRACE(taken);
+    Platform second;
+    second.claimed = true;
+    second.taken = taken;
+    EXPECT_EQ(ClaimOrHandOver(second), InstanceRole::kHandedOver);
+    // Long enough for a client busy in a request, whose limits are a minute each.
+    ASSERT_EQ(second.asked.size(), 1u);
+    EXPECT_GT(second.asked[0], std::chrono::seconds(60));
+  }
+}
+
+// "Korvex als Dienst" waits up to a minute for each program it starts, with messages flowing; a
+// click meanwhile must not start a second command.
+TEST(ClientServiceTest, TheServiceItemsAreDisabledWhileACommandWaits) {
+  struct WaitingShell : Shell {
+    std::function<void()> whileWaiting;
+    std::vector<ShellStart> starts;
+    bool Start(const ShellStart& start) override {
+      starts.push_back(start);
+      if (whileWaiting) whileWaiting();
+      return true;
+    }
+  };
+  Client c;
+  WaitingShell shell;
+  ServiceCommands commands(shell, [] { return Text(u"C:\\Korvex"); });
+  testing::AnsweringBoxes boxes;
+  struct NoFiles : UpdateFileSystem {
+    Text CurrentDirectory() override { return u"C:\\Korvex"; }
+    bool CreateFolder(const Text&) override { return false; }
+    std::unique_ptr<UpdateFile> OpenNewFile(const Text&) override { return nullptr; }
+    void RemoveFile(const Text&) override {}
+  } files;
+  TSoftwareUpdate update({[] { return std::unique_ptr<DownloadClient>(); }, boxes, files, shell,
+                          [] { return Text(u"localhost"); }, [] {}});
+  c.client->SetCommands(update, commands, 0x1234);
+  std::vector<bool> enabledWhileWaiting;
+  shell.whileWaiting = [&] {
+    enabledWhileWaiting.push_back(c.mainView.serviceCommandsEnabled);
+    c.Run([&] { c.client->Installieren1Click(); });
+    c.Run([&] { c.client->Deinstallieren1Click(); });
+  };
+  c.Run([&] { c.client->Installieren1Click(); });
+  EXPECT_EQ(shell.starts.size(), 2u);  // the service program, then net: one command
+  EXPECT_EQ(enabledWhileWaiting, (std::vector<bool>{false, false}));
+  EXPECT_TRUE(c.mainView.serviceCommandsEnabled);
+
+  shell.whileWaiting = [] { throw KorError(u"abgebrochen"); };
+  c.Run([&] { c.client->Deinstallieren1Click(); });
+  EXPECT_TRUE(c.mainView.serviceCommandsEnabled);  // also after a failure
+  shell.whileWaiting = nullptr;
+  c.Run([&] { c.client->Installieren1Click(); });
+  EXPECT_EQ(shell.starts.size(), 5u);
 }
 
 TEST(AboutBoxTest, ShowsModallyAndOkEndsIt) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <string>
 #include <vector>
@@ -29,7 +30,8 @@ struct Reply {
 class FakeTransport : public DownloadTransport {
  public:
   FakeTransport(std::vector<Sent>& sent, std::deque<Reply> replies) : sent_(sent), replies_(std::move(replies)) {}
-  DownloadResponse Exchange(const Text& url, const std::string& cookie, ByteStream& target) override {
+  DownloadResponse Exchange(const Text& url, const std::string& cookie, ByteStream& target,
+                            DownloadWatch&) override {
     sent_.push_back({url, cookie});
     if (replies_.empty()) throw KorError(u"no reply scripted");
     Reply reply = replies_.front();
@@ -148,6 +150,81 @@ TEST_F(DownloadClientTest, SendsBackTheCookiesOfEarlierAnswersIncludingRedirects
   EXPECT_EQ(sent_[0].cookie, "");
   EXPECT_EQ(sent_[1].cookie, "sitzung=1");
   EXPECT_EQ(sent_[2].cookie, "zweites=2; sitzung=1");
+}
+
+// A transport that reads a body as the WinHTTP one does: it waits for every chunk as long as the
+// watch allows, on a clock the test moves. A chunk that comes later than that is a stall.
+class TimedTransport : public DownloadTransport {
+ public:
+  struct Chunk {
+    std::chrono::milliseconds after;  // since the previous one
+    std::uint64_t bytes;
+  };
+  TimedTransport(std::chrono::steady_clock::time_point& now, std::vector<Chunk> chunks)
+      : now_(now), chunks_(std::move(chunks)) {}
+  DownloadResponse Exchange(const Text&, const std::string&, ByteStream& target, DownloadWatch& watch) override {
+    for (const Chunk& chunk : chunks_) {
+      const std::chrono::milliseconds wait = watch.NextWait();
+      if (chunk.after > wait) {
+        now_ += wait;
+        watch.TimedOut();
+      }
+      now_ += chunk.after;
+      watch.Received(chunk.bytes);
+      target.Write(std::string(chunk.bytes, 'x'));
+    }
+    DownloadResponse response;
+    response.statusCode = 200;
+    response.headers = "HTTP/1.1 200 OK\r\n";
+    return response;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point& now_;
+  std::vector<Chunk> chunks_;
+};
+
+TEST(DownloadLimitsTest, AStallALongDownloadAndAnOversizedBodyFailWithTheirMessage) {
+  using namespace std::chrono_literals;
+  using Chunks = std::vector<TimedTransport::Chunk>;
+  const DownloadLimits limits{60s, 1024 * 1024, 300s};
+  struct Case {
+    const char* name;
+    Chunks chunks;
+    const char16_t* failure;  // null: the download succeeds
+    std::uint64_t written;
+  };
+  const Case cases[] = {
+      {"steady within all limits", Chunks{{1s, 400}, {59s, 1024 * 1024 - 400}}, nullptr, 1024 * 1024},
+      {"no byte for longer than the stall limit", Chunks{{1s, 10}, {61s, 10}},
+       u"Der Download von \"http://host/a.exe\" wurde abgebrochen: 60 Sekunden lang kamen keine Daten an", 10},
+      {"one byte short of the stall limit, again and again, until the time limit",
+       Chunks(10, TimedTransport::Chunk{59s, 1}),
+       u"Der Download von \"http://host/a.exe\" wurde abgebrochen: er hat länger als 300 Sekunden gedauert", 5},
+      {"one byte more than the size cap", Chunks{{1s, 1024 * 1024 - 1}, {1s, 2}},
+       u"Der Download von \"http://host/a.exe\" wurde abgebrochen: die Datei ist größer als 1 MiB", 1024 * 1024 - 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::chrono::steady_clock::time_point now{};
+    TDownloadClient client(std::make_unique<TimedTransport>(now, c.chunks), [] { return 1700000000; }, limits,
+                           [&now] { return now; });
+    MemoryStream target;
+    if (c.failure == nullptr) {
+      EXPECT_EQ(client.Get(u"http://host/a.exe", target).statusCode, 200);
+    } else {
+      EXPECT_TRUE(ThrowsKorError([&] { client.Get(u"http://host/a.exe", target); }, c.failure));
+      EXPECT_THROW(client.Get(u"http://host/a.exe", target), DownloadLimitExceeded);
+    }
+    EXPECT_EQ(target.Size(), c.written);
+  }
+}
+
+TEST(DownloadLimitsTest, TheDefaultsAllowARealProgramUpdate) {
+  const DownloadLimits limits;
+  EXPECT_EQ(limits.stall, std::chrono::seconds(60));
+  EXPECT_EQ(limits.maxBytes, 256u * 1024 * 1024);
+  EXPECT_GE(limits.total, std::chrono::minutes(10));
 }
 
 TEST(DownloadUrl, PercentEncodesThePathOnly) {

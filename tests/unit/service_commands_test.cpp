@@ -10,7 +10,10 @@ namespace {
 class RecordingShell : public Shell {
  public:
   std::vector<ShellStart> starts;
-  void Start(const ShellStart& start) override { starts.push_back(start); }
+  bool Start(const ShellStart& start) override {
+    starts.push_back(start);
+    return true;
+  }
 };
 
 constexpr OwnerWindow kOwner = 0x1234;

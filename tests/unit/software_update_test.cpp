@@ -62,6 +62,7 @@ class FakeDownloads {
   std::map<Text, Answer> answers;
   std::vector<Text> requested;
   int clientsMade = 0;
+  Text limitOn;  // this URL's body is cut off by a limit after it was written
 
   std::unique_ptr<DownloadClient> NewClient();
 };
@@ -76,6 +77,7 @@ class FakeDownloadClient : public DownloadClient {
     const std::uint64_t position = target.Position();
     target.Write(found->second.body);
     target.Seek(position);
+    if (url == downloads_.limitOn) throw DownloadLimitExceeded(u"abgebrochen");
     DownloadResponse response;
     response.statusCode = found->second.status;
     response.headers = "HTTP/1.1 " + std::to_string(found->second.status) + " Status\r\n";
@@ -136,7 +138,11 @@ std::unique_ptr<UpdateFile> FakeFileSystem::OpenNewFile(const Text& path) {
 class FakeShell : public Shell {
  public:
   std::vector<ShellStart> starts;
-  void Start(const ShellStart& start) override { starts.push_back(start); }
+  bool startSucceeds = true;
+  bool Start(const ShellStart& start) override {
+    starts.push_back(start);
+    return startSucceeds;
+  }
 };
 
 class SoftwareUpdateTest : public ::testing::Test {
@@ -256,6 +262,33 @@ TEST_F(SoftwareUpdateTest, AFailedFileStopsTheRunKeepsEarlierFilesAndStartsNoUpd
     EXPECT_TRUE(shell_.starts.empty());
     EXPECT_EQ(closed_, 0);
   }
+}
+
+TEST_F(SoftwareUpdateTest, AMissingUpdaterIsReportedAndTheClientStaysWithTheFiles) {
+  List("Korvex.exe\n");
+  File(u"Korvex.exe", "MZ");
+  shell_.startSucceeds = false;
+  TSoftwareUpdate command = Command();
+  EXPECT_TRUE(testing::ThrowsKorError([&] { command.SoftwareUpdate(); },
+                                      u"Das Update-Programm \"C:\\Arbeit\\Quenlor.exe\" konnte nicht gestartet "
+                                      u"werden. Die heruntergeladenen Dateien liegen im Ordner "
+                                      u"\"C:\\Arbeit\\updates\"."));
+  EXPECT_EQ(shell_.starts.size(), 1u);
+  EXPECT_EQ(files_.files[u"C:\\Arbeit\\updates\\Korvex.exe"], "MZ");
+  EXPECT_EQ(closed_, 0);
+}
+
+TEST_F(SoftwareUpdateTest, AFileCutOffByALimitIsRemovedAndNoUpdaterStarts) {
+  List("1.exe\r\n2.exe\r\n");
+  File(u"1.exe", "eins");
+  File(u"2.exe", "endlos...");
+  downloads_.limitOn = u"https://update.test:8443/updates/2.exe";
+  TSoftwareUpdate command = Command();
+  EXPECT_THROW(command.SoftwareUpdate(), DownloadLimitExceeded);
+  EXPECT_EQ(files_.files[u"C:\\Arbeit\\updates\\1.exe"], "eins");
+  EXPECT_EQ(files_.files.count(u"C:\\Arbeit\\updates\\2.exe"), 0u);
+  EXPECT_TRUE(shell_.starts.empty());
+  EXPECT_EQ(closed_, 0);
 }
 
 TEST_F(SoftwareUpdateTest, EveryRunUsesANewDownloadClient) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -155,7 +156,7 @@ TEST(TrayIcon, AClickIsArmedWhileItsHandlerRunsAndDisarmedWhenItFails) {
 }
 
 TEST(TrayIcon, AClosedBalloonIsNotShownAgainByLaterChanges) {
-  for (const std::uint32_t closing : {kBalloonTimeout, kBalloonHide}) {
+  for (const std::uint32_t closing : {kBalloonTimeout, kBalloonHide, kBalloonUserClick}) {
     SCOPED_TRACE(closing);
     FakeNotifyShell shell;
     TTrayIcon icon(shell, kImage);
@@ -177,13 +178,59 @@ TEST(TrayIcon, AClosedBalloonIsNotShownAgainByLaterChanges) {
   }
 }
 
-TEST(TrayIcon, TheBalloonIsAskedForEvenWhileTheIconIsAbsent) {
+// A balloon is shown once: neither the next add (hiding to the tray, a restarted shell) nor a
+// later change shows an old one again.
+TEST(TrayIcon, NoAddOfTheIconShowsAnEarlierBalloonAgain) {
+  struct Case {
+    const char* name;
+    std::function<void(TTrayIcon&)> beforeAdd;
+    std::function<void(TTrayIcon&)> add;
+  };
+  const auto balloon = [](TTrayIcon& icon) {
+    icon.SetBalloonText(u"IP-Update erfolgreich");
+    icon.ShowBalloon();
+  };
+  const Case cases[] = {
+      {"asked for while absent, then hidden to the tray",
+       [&](TTrayIcon& icon) {
+         icon.SetPresent(false);
+         balloon(icon);
+       },
+       [](TTrayIcon& icon) { icon.SetPresent(true); }},
+      {"asked for while absent, then the shell restarts",
+       [&](TTrayIcon& icon) {
+         icon.SetPresent(false);
+         balloon(icon);
+         icon.SetPresent(true);
+       },
+       [](TTrayIcon& icon) { icon.OnTaskbarCreated(); }},
+      {"shown, then the shell restarts before it closes", balloon,
+       [](TTrayIcon& icon) { icon.OnTaskbarCreated(); }},
+      {"shown, then the icon is removed and added before it closes",
+       [&](TTrayIcon& icon) {
+         balloon(icon);
+         icon.SetPresent(false);
+       },
+       [](TTrayIcon& icon) { icon.SetPresent(true); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeNotifyShell shell;
+    TTrayIcon icon(shell, kImage);
+    c.beforeAdd(icon);
+    shell.calls.clear();
+    c.add(icon);
+    ASSERT_EQ(shell.Kinds(), (std::vector<std::string>{"add"}));
+    EXPECT_EQ(shell.calls.back().record.flags & kNifInfo, 0u);
+  }
+}
+
+TEST(TrayIcon, ABalloonWhileTheIconIsAbsentAsksNothingOfTheShell) {
   FakeNotifyShell shell;
   TTrayIcon icon(shell, kImage);
   icon.SetPresent(false);
-  shell.modifyResult = false;
-  icon.ShowBalloon();  // refused by the shell, and not reported
-  EXPECT_EQ(shell.Kinds().back(), "modify");
+  icon.ShowBalloon();
+  EXPECT_EQ(shell.Kinds(), (std::vector<std::string>{"add", "delete"}));
 }
 
 TEST(TrayIcon, TheEndOfTheSessionAndOfTheIconDeleteItWithoutAReport) {

@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "client/client.h"
+#include "client/download_client.h"
+#include "client/software_update.h"
+#include "client/tray_icon.h"
 #include "client/setup_form.h"
 #include "core/password.h"
 #include "core/registry.h"
@@ -24,6 +27,7 @@
 #include "tests/support/internet_settings.h"
 
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include "tests/support/simulator.h"
 
@@ -39,6 +43,7 @@ using testing::Simulator;
 using testing::WaitFor;
 using testing::WindowText;
 using win32::FromW;
+using win32::W;
 
 const Text kClientExe = FromUtf8(KORVEX_CLIENT_EXE);
 constexpr wchar_t kMainMenu[] = L"MAINMENU1";
@@ -195,7 +200,7 @@ NOTIFYICONDATAW IconOf(HWND trayWindow) {
   NOTIFYICONDATAW data{};
   data.cbSize = sizeof data;
   data.hWnd = trayWindow;
-  data.uID = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(trayWindow));
+  data.uID = kTrayIconId;
   return data;
 }
 
@@ -318,6 +323,161 @@ TEST_F(ClientEndToEnd, TheSoftwareUpdateFromTheMenuFetchesTheFilesStartsTheUpdat
   testing::RemoveUserProxy();
   std::error_code ignored;
   fs::remove_all(work, ignored);
+}
+
+// The processes of this program file now running, by the file's name.
+std::vector<DWORD> ProcessesNamed(const wchar_t* name) {
+  std::vector<DWORD> ids;
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return ids;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+    if (::lstrcmpiW(entry.szExeFile, name) == 0) ids.push_back(entry.th32ProcessID);
+  }
+  ::CloseHandle(snapshot);
+  return ids;
+}
+
+// The tray icon windows of every process.
+std::vector<HWND> TrayWindows() {
+  std::vector<HWND> windows;
+  ::EnumWindows(
+      [](HWND window, LPARAM found) -> BOOL {
+        if (testing::ClassOf(window) == u"KorvexTrayIcon") reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+// The error boxes open in the program.
+std::size_t OpenBoxes(DWORD processId) {
+  std::size_t boxes = 0;
+  for (HWND window : testing::VisibleWindowsOf(processId)) {
+    if (testing::ClassOf(window) == u"#32770") ++boxes;
+  }
+  return boxes;
+}
+
+TEST_F(ClientEndToEnd, ASecondStartShowsTheRunningClientAndEndsWithoutIconOrRequest) {
+  ASSERT_TRUE(testing::StoreSavedSettings(sim_));
+  std::unique_ptr<Program> first = StartClient();
+  HWND main = testing::WaitForWindow(first->Id(), kClientCaption);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(main); }, 10s));  // in the tray
+  ASSERT_EQ(TrayWindows().size(), 1u);
+
+  const std::size_t mark = sim_.LogMark();
+  std::unique_ptr<Program> second = StartClient();
+  EXPECT_EQ(second->WaitForExit(), std::optional<DWORD>(0));
+  // The first client's window is back, as "Programm öffnen" brings it, with the update of its
+  // showing: the only request.
+  EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(main) && !::IsIconic(main); }));
+  EXPECT_EQ(ProcessesNamed(L"Korvex.exe"), std::vector<DWORD>{first->Id()});
+  EXPECT_EQ(TrayWindows().size(), 1u);
+  const std::vector<SimRequest> requests = sim_.RequestsSince(mark, 2);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0]["path"], "/update.php");
+  EXPECT_EQ(requests[1]["path"], "/ip.php");
+  EXPECT_TRUE(first->Running());
+  Quit(*first);
+}
+
+// The update keeps failing while the address changes at every tick: the boxes do not pile up.
+TEST_F(ClientEndToEnd, RepeatedUpdateFailuresAtEveryTickLeaveExactlyOneErrorBox) {
+  ASSERT_TRUE(StoreServiceHost(sim_.MixedHost()));
+  WriteEinstellungen(*MakeSystemRegistry(), SettingsInput{testing::kSimUser, testing::kSimPassword, testing::kSimHost,
+                                                          kTransportHttp, u"1"});
+  sim_.SetUpdateFault("500 Internal Server Error");
+  sim_.SetChangingAddress(true);
+  const std::size_t mark = sim_.LogMark();
+  std::unique_ptr<Program> client = StartClient();
+  // The start-up update (its box holds the window back), then one at each of three ticks a
+  // minute apart, each after a lookup that saw a new address.
+  const std::vector<SimRequest> updates = RequestsTo(sim_.RequestsSince(mark, 7, 240s), "/update.php");
+  sim_.SetChangingAddress(false);
+  ASSERT_GE(updates.size(), 4u);
+  EXPECT_EQ(OpenBoxes(client->Id()), 1u);
+  const std::optional<testing::Box> box = testing::FindBox(client->Id());
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text, u"HTTP/1.1 500 Internal Server Error.");
+  EXPECT_TRUE(client->Running());
+}
+
+TEST_F(ClientEndToEnd, AnEndlessUpdateFileEndsInAnErrorBoxLeavesNoPartialFileAndTheClientRuns) {
+  namespace fs = std::filesystem;
+  const fs::path work = L"C:\\korvex-client-endless";
+  const fs::path files = fs::path(sim_.Dir()) / "files";
+  fs::remove_all(work);
+  fs::create_directories(work);
+  fs::copy_file(fs::path(KORVEX_QUENLOR_EXE), work / "Quenlor.exe");
+  WriteWhole(files / "updates" / "endlos.exe.endless", "");
+  WriteWhole(files / "softwareupdate.txt", "endlos.exe\r\n");
+  ASSERT_TRUE(testing::SetUserProxy(""));
+  ASSERT_TRUE(testing::StoreSavedSettings(sim_));
+
+  std::unique_ptr<Program> client = StartClient(FromW(work.wstring().c_str()));
+  HWND main = testing::WaitForWindow(client->Id(), kClientCaption);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(testing::ChooseMenu(main, kClientExe, kMainMenu, {u"Datei", u"Quenlor"}));
+  const std::optional<testing::Box> ask = testing::WaitForBox(client->Id());
+  ASSERT_TRUE(ask);
+  ::PostMessageW(ask->window, WM_COMMAND, IDYES, 0);
+  ASSERT_TRUE(WaitFor([&] { return !testing::FindBox(client->Id()) || testing::FindBox(client->Id())->window != ask->window; }));
+
+  // 256 MiB over the loopback: the size cap ends it long before the other limits.
+  const std::optional<testing::Box> failure = testing::WaitForBox(client->Id(), 120s);
+  ASSERT_TRUE(failure);
+  const Text url = u"https://" + sim_.MixedHost() + u"/updates/endlos.exe";
+  EXPECT_EQ(failure->caption, u"Korvex");
+  EXPECT_EQ(failure->text, Format(kDownloadTooLarge, {url, u"256"}) + u".");
+  EXPECT_TRUE(fs::exists(work / "updates"));
+  EXPECT_FALSE(fs::exists(work / "updates" / "endlos.exe"));
+  EXPECT_FALSE(fs::exists(work / "quenlor-started.txt"));
+  ::PostMessageW(failure->window, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(WaitFor([&] { return !testing::FindBox(client->Id()); }));
+  EXPECT_TRUE(client->Running());
+
+  fs::remove(files / "updates" / "endlos.exe.endless");
+  WriteWhole(files / "softwareupdate.txt", "");
+  testing::RemoveUserProxy();
+  Quit(*client);
+  std::error_code ignored;
+  fs::remove_all(work, ignored);
+}
+
+// A shortcut set to "Minimiert" starts the program so; it goes to the tray without ever having
+// been shown in normal state.
+TEST_F(ClientEndToEnd, AStartMinimisedNeverShowsTheWindowNormalAndGoesToTheTray) {
+  ASSERT_TRUE(testing::StoreSavedSettings(sim_));
+  const std::size_t mark = sim_.LogMark();
+  Program start(u"C:\\windows\\system32\\cmd.exe", u"/c start /min \"\" \"" + kClientExe + u"\"", u"C:\\");
+  ASSERT_TRUE(start.Started());
+  HWND main = nullptr;
+  DWORD clientId = 0;
+  bool shownNormal = false;
+  bool hiddenToTray = false;
+  bool seen = false;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        if (main == nullptr) {
+          main = ::FindWindowW(L"TClient", W(Text(kClientCaption)));
+          if (main != nullptr) ::GetWindowThreadProcessId(main, &clientId);
+        }
+        if (main == nullptr) return false;
+        const bool visible = ::IsWindowVisible(main) != FALSE;
+        if (visible && !::IsIconic(main)) shownNormal = true;
+        seen = seen || visible;
+        hiddenToTray = seen && !visible && !TrayWindows().empty();
+        return hiddenToTray;
+      },
+      20s));
+  EXPECT_FALSE(shownNormal);
+  EXPECT_EQ(RequestsTo(sim_.RequestsSince(mark, 2), "/update.php").size(), 1u);
+  ASSERT_TRUE(testing::ChooseMenu(main, kClientExe, kMainMenu, {u"Datei", u"Beenden"}));
+  EXPECT_TRUE(WaitFor([&] { return ProcessesNamed(L"Korvex.exe").empty(); }));
+  (void)clientId;
 }
 
 TEST_F(ClientEndToEnd, ClosingTheFirstStartDialogEndsTheProgram) {

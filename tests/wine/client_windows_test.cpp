@@ -14,6 +14,7 @@
 #include "client/error_handler.h"
 #include "client/win32/about_window.h"
 #include "client/win32/client_window.h"
+#include "client/win32/resource.h"
 #include "client/win32/setup_window.h"
 #include "client/win32/system_message_boxes.h"
 #include "core/settings.h"
@@ -209,8 +210,16 @@ TEST_F(ClientWindowsTest, SetupControlsSitAtTheirPlacesInTabOrder) {
     }
     const LOGFONTW font = FontOf(control);
     EXPECT_STREQ(font.lfFaceName, L"Tahoma");
-    EXPECT_EQ(font.lfHeight, -19);
     EXPECT_EQ(font.lfWeight, c.bold ? FW_BOLD : FW_NORMAL);
+    if (c.bold) {
+      // 19 pixels, or a little less where the face in use is wider than the one the dialog was
+      // laid out with: a label ends before its field.
+      EXPECT_LE(-font.lfHeight, 19);
+      EXPECT_GE(-font.lfHeight, 15);
+      EXPECT_LE(rect.right, 186);
+    } else {
+      EXPECT_EQ(font.lfHeight, -19);
+    }
   }
 
   // The spin field: edit and up-down together take 138 × 33.
@@ -356,6 +365,52 @@ TEST_F(ClientWindowsTest, AboutBoxShowsItsTextsInThePanel) {
   EXPECT_EQ(rect.right - rect.left, 75);
   EXPECT_EQ(rect.bottom - rect.top, 25);
   EXPECT_EQ(LOWORD(::SendMessageW(about.Handle(), DM_GETDEFID, 0, 0)), IDOK);
+}
+
+// The comment wraps to a second line; under a wider font it needs a third, and the label grows
+// to hold it instead of cutting "IP-Adressen" off.
+TEST_F(ClientWindowsTest, TheAboutBoxCommentIsTallEnoughForItsWrappedText) {
+  HWND comments = Control(about.Handle(), L"Static", W(Text(kAboutComments)));
+  ASSERT_NE(comments, nullptr);
+  const RECT rect = ClientRectOf(comments);
+  EXPECT_EQ(rect.right - rect.left, 241);
+  EXPECT_GE(rect.bottom - rect.top, 26);
+  RECT needed{0, 0, rect.right - rect.left, 0};
+  HDC dc = ::GetDC(comments);
+  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(comments, WM_GETFONT, 0, 0)));
+  ::DrawTextW(dc, W(Text(kAboutComments)), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(comments, dc);
+  EXPECT_GE(rect.bottom - rect.top, needed.bottom);
+}
+
+// The setup dialog is owned by the hidden main window at the first start; only its own button
+// on the taskbar lets the user find it again.
+TEST_F(ClientWindowsTest, TheSetupDialogCarriesATaskbarButtonWhenAsked) {
+  setup.SetTaskbarButton(true);
+  EXPECT_TRUE(::GetWindowLongPtrW(setup.Handle(), GWL_EXSTYLE) & WS_EX_APPWINDOW);
+  setup.SetTaskbarButton(false);
+  EXPECT_FALSE(::GetWindowLongPtrW(setup.Handle(), GWL_EXSTYLE) & WS_EX_APPWINDOW);
+  EXPECT_TRUE(::GetWindowLongPtrW(setup.Handle(), GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
+}
+
+TEST_F(ClientWindowsTest, TheServiceItemsOfBothMenusAreDisabledTogether) {
+  HMENU popup = ::LoadMenuW(::GetModuleHandleW(nullptr), L"POPUP");
+  ASSERT_NE(popup, nullptr);
+  client.SetTrayMenu(::GetSubMenu(popup, 0));
+  HMENU menu = ::GetMenu(client.Handle());
+  const auto grayed = [](HMENU m, UINT id) { return (::GetMenuState(m, id, MF_BYCOMMAND) & MF_GRAYED) != 0; };
+  for (const bool enabled : {false, true}) {
+    SCOPED_TRACE(enabled);
+    client.SetServiceCommandsEnabled(enabled);
+    EXPECT_EQ(grayed(menu, IDM_INSTALLIEREN1), !enabled);
+    EXPECT_EQ(grayed(menu, IDM_DEINSTALLIEREN1), !enabled);
+    EXPECT_EQ(grayed(::GetSubMenu(popup, 0), IDM_KORVEXALSDIENSTINSTALLIEREN1), !enabled);
+    EXPECT_EQ(grayed(::GetSubMenu(popup, 0), IDM_KORVEXALSDIENSTENTFERNEN1), !enabled);
+    EXPECT_FALSE(grayed(menu, IDM_UPDATEERZWINGEN2));
+  }
+  client.SetTrayMenu(nullptr);
+  ::DestroyMenu(popup);
 }
 
 // A helper thread waits (with a deadline) for the box, reads its buttons and presses one.

@@ -152,6 +152,51 @@ TEST_F(DownloadClientWineTest, ARefusedConnectionIsASendFailure) {
   EXPECT_EQ(message.rfind("Fehler beim Senden der Daten: (12029) ", 0), 0u) << message;
 }
 
+// The limits on WinHTTP itself, small so that the test is quick: a body that stops, one that
+// never ends, and one that never ends but stays under the size cap until the time is up.
+TEST_F(DownloadClientWineTest, AStalledOrEndlessBodyFailsWithinItsLimit) {
+  using namespace std::chrono_literals;
+  struct Case {
+    const char* name;
+    ConnectionScript script;
+    DownloadLimits limits;
+    std::string message;  // after the URL's quotes
+  };
+  const std::string endlessHead = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+  const Case cases[] = {
+      {"ten bytes, then nothing",
+       {{"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789"}, ConnectionScript::Then::kKeepOpen},
+       {1s, 1024 * 1024, 30s},
+       " wurde abgebrochen: 1 Sekunden lang kamen keine Daten an"},
+      {"no end, past the size cap",
+       {{endlessHead}, ConnectionScript::Then::kClose, {}, std::string(16 * 1024, 'x')},
+       {10s, 1024 * 1024, 30s},
+       " wurde abgebrochen: die Datei ist größer als 1 MiB"},
+      {"no end, past the time limit",
+       {{endlessHead}, ConnectionScript::Then::kClose, {}, std::string(16 * 1024, 'x')},
+       {10s, std::uint64_t{1} << 40, 2s},
+       " wurde abgebrochen: er hat länger als 2 Sekunden gedauert"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server({c.script});
+    const std::unique_ptr<DownloadClient> client = MakeSystemDownloadClient(c.limits);
+    MemoryStream target(std::uint64_t{64} * 1024 * 1024);
+    const Text url = Loopback(server, "/endlos.exe");
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<KorError> error;
+    try {
+      client->Get(url, target);
+    } catch (const DownloadLimitExceeded& limit) {
+      error = limit;
+    }
+    ASSERT_TRUE(error) << "no limit failure";
+    EXPECT_EQ(ToUtf8(error->Message()), "Der Download von \"" + ToUtf8(url) + "\"" + c.message);
+    EXPECT_LE(target.Size(), c.limits.maxBytes);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, c.limits.total + 10s);
+  }
+}
+
 TEST_F(DownloadClientWineTest, RequestsGoThroughTheUsersProxy) {
   const std::string dir = std::string(KORVEX_PROXY_DIR);
   const std::string port = ReadLinuxFile(dir + "/port");

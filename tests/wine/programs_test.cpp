@@ -71,7 +71,7 @@ TEST(Programs, CarryTheirVersionResources) {
   }
 }
 
-TEST(Programs, ManifestsRequestTheirExecutionLevelAndCommonControls) {
+TEST(Programs, ManifestsRequestTheirExecutionLevelAndCommonControlsAndNameTheirWindowsVersions) {
   for (const ProgramCase& program : kPrograms) {
     SCOPED_TRACE(ToUtf8(program.path));
     const Text path = program.path;
@@ -84,6 +84,12 @@ TEST(Programs, ManifestsRequestTheirExecutionLevelAndCommonControls) {
     ::FreeLibrary(module);
     EXPECT_NE(manifest.find(std::string("level=\"") + program.executionLevel + "\""), std::string::npos);
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+    // Declared as tested on Windows 7, 8, 8.1 and 10/11, so that none of them applies its
+    // compatibility behaviour for older programs.
+    for (const char* id : {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+      EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"") + id + "\"/>"), std::string::npos) << id;
+    }
   }
 }
 

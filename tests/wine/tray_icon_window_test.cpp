@@ -10,6 +10,8 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "client/win32/notify_icon_window.h"
 #include "core/error.h"
@@ -73,7 +75,7 @@ class TrayIconWindowTest : public ::testing::Test {
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof data;
     data.hWnd = tray.Handle();
-    data.uID = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(tray.Handle()));
+    data.uID = kTrayIconId;
     return data;
   }
 
@@ -88,6 +90,36 @@ TEST_F(TrayIconWindowTest, TheIconIsInTheNotificationAreaFromCreation) {
   data.uFlags = NIF_TIP;
   std::wcscpy(data.szTip, L"Korvex-Client");
   EXPECT_TRUE(::Shell_NotifyIconW(NIM_MODIFY, &data));  // the shell knows the icon by window and id
+}
+
+// The icon keeps one id from run to run, so that Windows remembers the user's choice to show it.
+TEST_F(TrayIconWindowTest, EveryIconWindowUsesTheSameFixedId) {
+  NotifyIconWindow second(main.Handle(), ::LoadIconW(nullptr, IDI_APPLICATION));
+  for (HWND window : {tray.Handle(), second.Handle()}) {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = window;
+    data.uID = 1;
+    data.uFlags = NIF_TIP;
+    std::wcscpy(data.szTip, L"Korvex-Client");
+    EXPECT_TRUE(::Shell_NotifyIconW(NIM_MODIFY, &data));
+  }
+}
+
+// Elevated, the client would not hear a restarted Explorer: the window lets the shell's messages
+// through before the icon is added. Wine has no integrity levels, so the call itself is checked.
+TEST_F(TrayIconWindowTest, TheShellsMessagesAreLetThroughTheElevationFilter) {
+  std::vector<std::pair<HWND, UINT>> allowed;
+  NotifyIconWindow recorded(main.Handle(), ::LoadIconW(nullptr, IDI_APPLICATION), kTrayTip,
+                            [&](HWND window, UINT message) {
+                              allowed.emplace_back(window, message);
+                              return true;
+                            });
+  const UINT taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+  EXPECT_EQ(allowed, (std::vector<std::pair<HWND, UINT>>{{recorded.Handle(), taskbarCreated},
+                                                           {recorded.Handle(), win32::kTrayCallbackMessage}}));
+  EXPECT_TRUE(win32::AllowMessageFromShell(tray.Handle(), taskbarCreated));
+  EXPECT_TRUE(win32::AllowMessageFromShell(tray.Handle(), win32::kTrayCallbackMessage));
 }
 
 TEST_F(TrayIconWindowTest, CallBackMessagesRunTheClickAndDoubleClickHandlers) {

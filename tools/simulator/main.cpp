@@ -49,7 +49,9 @@ const char kUsage[] =
     "  --log FILE          every request as one JSON line\n"
     "  --state FILE        the host table ('host address' lines), rewritten after every update\n"
     "  --files DIR         DIR/softwareupdate.txt answers /softwareupdate.php (404 without it),\n"
-    "                      DIR/updates/ holds the files of /updates/NAME\n"
+    "                      DIR/updates/ holds the files of /updates/NAME; a marker file\n"
+    "                      DIR/updates/NAME.endless makes /updates/NAME a body without end;\n"
+    "                      while DIR/changing-ip exists, every /ip.php answers another address\n"
     "  GET /redirect?to=URL[&status=3xx] answers with a redirect to URL\n"
     "  --update-answer T   the answer of a successful update (default OK)\n"
     "  --set-cookie        answer every request with a Set-Cookie, to follow cookies in the log\n"
@@ -190,7 +192,14 @@ class AddressService {
 
   void Mount(httplib::Server& server, const std::string& scheme) {
     server.set_tcp_nodelay(true);
-    server.Get("/ip.php", [](const httplib::Request& request, httplib::Response& response) {
+    server.Get("/ip.php", [this](const httplib::Request& request, httplib::Response& response) {
+      // A line whose address changes at every lookup, for tests of what a client does then.
+      if (!options_.filesDir.empty() && std::filesystem::exists(std::filesystem::path(options_.filesDir) / "changing-ip")) {
+        const int n = ++lookups_;
+        response.set_content("198.51." + std::to_string(n / 250 % 250) + "." + std::to_string(n % 250 + 1),
+                             "text/plain");
+        return;
+      }
       response.set_content(request.remote_addr, "text/plain");
     });
     server.Get("/update.php", [this](const httplib::Request& request, httplib::Response& response) {
@@ -222,6 +231,17 @@ class AddressService {
     server.Get(R"(/updates/([^/]+))",
                [this](const httplib::Request& request, httplib::Response& response) {
                  const std::string name = request.matches[1];
+                 if (!options_.filesDir.empty() && name.front() != '.' &&
+                     std::filesystem::exists(std::filesystem::path(options_.filesDir) / "updates" /
+                                             (name + ".endless"))) {
+                   // Chunks for as long as the client reads: an update file that never ends.
+                   response.set_chunked_content_provider(
+                       "application/octet-stream", [](std::size_t, httplib::DataSink& sink) {
+                         static const std::string chunk(64 * 1024, 'x');
+                         return sink.write(chunk.data(), chunk.size());
+                       });
+                   return;
+                 }
                  std::string content;
                  if (options_.filesDir.empty() || name.front() == '.' ||
                      !ReadWhole(std::filesystem::path(options_.filesDir) / "updates" / name,
@@ -332,6 +352,7 @@ class AddressService {
   std::ofstream log_;
   std::map<std::string, std::string> addresses_;
   std::atomic<int> cookies_{0};
+  std::atomic<int> lookups_{0};
 };
 
 // One port for both schemes, as a real service host with one host:port has: a connection whose

@@ -4,7 +4,8 @@
 #   run.sh stop DIR                            stop the one started in DIR
 # DIR receives certs/ (test CA and localhost certificate), ports ("http=N", "https=N"),
 # requests.log (one JSON line per request), state (host table), files/ (software updates),
-# update-fault (absent; a test creates it to make /update.php fail),
+# update-fault (absent; a test creates it to make /update.php fail), files/changing-ip (absent;
+# while a test keeps it, every /ip.php answers another address),
 # sim.out and pid. The program is $KORVEX_SIM, else the native build's.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,7 +36,7 @@ case $command in
     stop
     bash "$root/tools/make-test-certs.sh" "$dir/certs"
     [ -f "$dir/files/softwareupdate.txt" ] || : > "$dir/files/softwareupdate.txt"
-    rm -f "$dir/ports" "$dir/requests.log" "$dir/state" "$dir/update-fault"
+    rm -f "$dir/ports" "$dir/requests.log" "$dir/state" "$dir/update-fault" "$dir/files/changing-ip"
     # Its own session and no inherited pipes, so that the caller (ctest) does not wait for it.
     setsid "$sim" --accounts "$here/accounts.txt" --cert "$dir/certs/localhost.pem" \
       --key "$dir/certs/localhost.key" --port-file "$dir/ports" --log "$dir/requests.log" \
