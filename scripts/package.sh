@@ -5,7 +5,8 @@
 # The version is the project's (CMakeLists.txt); KORVEX_VERSION=MAJOR.MINOR.PATCH builds the same
 # sources under another one. With KORVEX_SIGN_PFX (a PKCS#12 code-signing certificate) and
 # KORVEX_SIGN_PASSWORD, both programs, the MSI and the setup program are signed with osslsigncode,
-# with an RFC 3161 timestamp from KORVEX_SIGN_TIMESTAMP_URL where one is given.
+# with an RFC 3161 timestamp from KORVEX_SIGN_TIMESTAMP_URL where one is given. KORVEX_DIST
+# writes the files to another folder than dist/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -17,7 +18,7 @@ version=${KORVEX_VERSION:-$project_version}
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "KORVEX_VERSION must be MAJOR.MINOR.PATCH: '$version'" >&2; exit 1; }
 build=$root/build/package-$version
 stage=$build/stage
-dist=$root/dist
+dist=${KORVEX_DIST:-$root/dist}
 mkdir -p "$stage" "$dist"
 msi=$dist/Korvex-$version-x64.msi
 setup=$dist/KorvexSetup-$version.exe
@@ -35,14 +36,22 @@ if [ -n "${KORVEX_SIGN_PFX:-}" ]; then
 fi
 # Signs in place (osslsigncode writes a new file).
 sign() {
-  local file=$1 description=$2 args=(-pkcs12 "$KORVEX_SIGN_PFX" -h sha256 -n "$description")
-  [ -n "${KORVEX_SIGN_PASSWORD:-}" ] && args+=(-readpass <(printf '%s' "$KORVEX_SIGN_PASSWORD"))
+  local file=$1 description=$2
+  local args=(-pkcs12 "$KORVEX_SIGN_PFX" -h sha256 -n "$description")
+  [ -n "${KORVEX_SIGN_PASSWORD:-}" ] && args+=(-readpass "$password_file")
   [ -n "${KORVEX_SIGN_TIMESTAMP_URL:-}" ] && args+=(-ts "$KORVEX_SIGN_TIMESTAMP_URL")
   rm -f "$file.signed"
   osslsigncode sign "${args[@]}" -in "$file" -out "$file.signed" >/dev/null
   mv "$file.signed" "$file"
   echo "signed $(basename "$file")"
 }
+# The password goes through a file of this user's, not the command line that others can see.
+password_file=""
+if [ $signing = 1 ] && [ -n "${KORVEX_SIGN_PASSWORD:-}" ]; then
+  password_file=$(umask 077; mktemp)
+  trap 'rm -f "$password_file"' EXIT
+  printf '%s' "$KORVEX_SIGN_PASSWORD" >"$password_file"
+fi
 if [ $signing = 1 ]; then
   sign "$stage/Korvex.exe" "Korvex"
   sign "$stage/KorvexService.exe" "Korvex"
