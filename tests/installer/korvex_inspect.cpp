@@ -7,6 +7,8 @@
 //   korvex-inspect settings          every value of HKLM\Software\Korvex (32-bit view): name, type
 //                                    and data in hex, one line each; "no key" when it is missing
 //   korvex-inspect start DIR FILE    starts FILE with DIR as its working directory, not waiting
+//   korvex-inspect toast PROGRAM     registers the toast identity of PROGRAM as the notification
+//                                    centre does before its first toast (Wine has no toasts)
 #include "core/win32/windows_api.h"
 
 #include <objbase.h>
@@ -16,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "client/notification_centre.h"
+#include "client/win32/toast_platform.h"
 #include "core/text.h"
 
 namespace {
@@ -114,6 +118,12 @@ int Start(const wchar_t* directory, const wchar_t* program) {
   return 0;
 }
 
+int RegisterToast(const wchar_t* program) {
+  const std::unique_ptr<korvex::ToastPlatform> platform = korvex::win32::MakeToastPlatform();
+  const Text path = FromW(program);
+  return korvex::RegisterToastIdentity(*platform, path, korvex::ToastIdentity(path)) ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -129,6 +139,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"close" && argc == 3) return Close(argv[2]);
   if (command == L"settings" && argc == 2) return Settings();
   if (command == L"start" && argc == 4) return Start(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: korvex-inspect shortcut LINK | version FILE | window CLASS | close CLASS | settings | start DIR FILE\n");
+  if (command == L"toast" && argc == 3) return RegisterToast(argv[2]);
+  std::fprintf(stderr, "usage: korvex-inspect shortcut LINK | version FILE | window CLASS | close CLASS | settings | start DIR FILE | toast PROGRAM\n");
   return 2;
 }

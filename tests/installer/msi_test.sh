@@ -41,6 +41,10 @@ expect_eq "shortcut target" "$(sed -n 's/^target=//p' <<<"$shortcut")" 'C:\Progr
 workdir=$(sed -n 's/^workdir=//p' <<<"$shortcut")
 expect_eq "shortcut working directory" "${workdir%\\}" 'C:\Program Files\Korvex'
 
+# The notification centre's registration before its first toast takes the installer's entry.
+check "toast registration of the installed client" inspect toast 'C:\Program Files\Korvex\Korvex.exe'
+expect_eq "still one Start-menu entry after the first notification" "$(start_menu_links | wc -l)" 1
+
 expect_service_registration
 check "service running" wait_for 30 service_running
 check "no value in the settings key" settings_empty
