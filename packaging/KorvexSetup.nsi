@@ -2,7 +2,7 @@
 ; the one installation engine (one entry under Apps, one upgrade path). It writes no uninstaller
 ; of its own: Korvex is removed through its Apps entry or "msiexec /x".
 ; Built by scripts/package.sh:
-;   makensis -DVERSION=... -DMSI=... -DICON=... -DOUTFILE=... KorvexSetup.nsi
+;   makensis -DVERSION=... -DSIZE_KIB=... -DMSI=... -DICON=... -DOUTFILE=... KorvexSetup.nsi
 ; /S installs silently with the defaults (with the service). The exit code is msiexec's:
 ; 0 success, 3010 success that needs a restart, anything else failure.
 
@@ -17,7 +17,6 @@ ManifestDPIAware true
 !include LogicLib.nsh
 
 Name "Korvex ${VERSION}"
-Caption "Korvex ${VERSION} installieren"
 OutFile "${OUTFILE}"
 BrandingText "Korvex ${VERSION}"
 ShowInstDetails show
@@ -31,6 +30,7 @@ InstallDir "$PROGRAMFILES64\Korvex"
 !define MUI_FINISHPAGE_RUN_TEXT "Korvex jetzt starten"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartClient
 
+!define MUI_WELCOMEPAGE_TEXT "Dieser Assistent installiert Korvex ${VERSION}: den Korvex-Client und den Korvex-Dienst, die einen Hostnamen beim Adressdienst auf die öffentliche Adresse Ihres Internetanschlusses gerichtet halten.$\r$\n$\r$\nEin laufender Korvex-Client wird für die Installation beendet. Ihre Einstellungen bleiben erhalten.$\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_WELCOME
 !define MUI_COMPONENTSPAGE_TEXT_TOP "Der Dienst hält die Adresse aktuell, auch wenn niemand angemeldet ist."
 !insertmacro MUI_PAGE_COMPONENTS
@@ -50,29 +50,38 @@ Var ClosedClient
 
 Section "Korvex" SecProgramm
   SectionIn RO
+  ; What the programs take in the installation folder (the package itself is temporary).
+  AddSize ${SIZE_KIB}
 SectionEnd
 
 Section "Dienst installieren" SecDienst
 SectionEnd
 
-Section "-Installieren"
+Section "-Installieren" SecInstall
   Call CloseClient
   InitPluginsDir
+  ; The page shows what happens, not the temporary paths and the command line.
+  SetDetailsPrint none
   SetOutPath "$PLUGINSDIR"
   File "/oname=$PLUGINSDIR\Korvex.msi" "${MSI}"
+  SetDetailsPrint both
   StrCpy $1 "Programm"
+  StrCpy $4 "Korvex wird installiert …"
   ${If} ${SectionIsSelected} ${SecDienst}
     StrCpy $1 "Programm,Dienst"
+    StrCpy $4 "Korvex wird mit dem Dienst installiert …"
   ${EndIf}
-  DetailPrint "Korvex wird installiert ($1) …"
+  DetailPrint $4
   ; Passed on, so that the MSI's own log can be had through the setup program too.
   StrCpy $2 ""
   ReadEnvStr $3 KORVEX_SETUP_LOG
   ${If} $3 != ""
     StrCpy $2 '/l*v "$3"'
   ${EndIf}
+  SetDetailsPrint none
   ExecWait '"$SYSDIR\msiexec.exe" /i "$PLUGINSDIR\Korvex.msi" /qn ADDLOCAL=$1 $2' $0
   SetOutPath "$TEMP"
+  SetDetailsPrint both
   ${If} $0 == 0
     DetailPrint "Korvex ist installiert."
   ${ElseIf} $0 == 3010
@@ -99,6 +108,11 @@ SectionEnd
 ; A running client keeps its program file in use: close it through its window, as its own
 ; "Beenden" does, and wait until both its windows are gone, so that the installation is never
 ; left half old and half new and needs no restart.
+Function .onInit
+  ; The embedded package is unpacked to a temporary folder only.
+  SectionSetSize ${SecInstall} 0
+FunctionEnd
+
 Function CloseClient
   StrCpy $ClosedClient 0
   FindWindow $0 "TClient" ""
@@ -130,6 +144,8 @@ Function StartClient
   ; The working directory is the installation folder: the client finds the service program,
   ; the "updates" folder and the updater there.
   SetOutPath "$INSTDIR"
+  SetDetailsPrint none
   Exec '"$INSTDIR\Korvex.exe"'
   SetOutPath "$TEMP"
+  SetDetailsPrint both
 FunctionEnd

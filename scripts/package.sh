@@ -72,7 +72,7 @@ G_DEBUG=fatal-warnings wixl -a x64 -o "$msi" \
 
 echo "== $(basename "$setup")"
 rm -f "$setup"
-makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DMSI="$msi" \
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSIZE_KIB="$size_kib" -DMSI="$msi" \
   -DICON="$root/client/win32/res/Korvex.ico" -DOUTFILE="$setup" packaging/KorvexSetup.nsi
 [ $signing = 1 ] && sign "$setup" "Korvex $version"
 
