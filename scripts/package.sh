@@ -60,11 +60,16 @@ fi
 echo "== $(basename "$msi")"
 # The size the Apps entry shows, in KiB.
 size_kib=$(( ($(stat -c %s "$stage/Korvex.exe") + $(stat -c %s "$stage/KorvexService.exe") + 1023) / 1024 ))
+# One product code per version, derived from the upgrade code: a package of the same version
+# built again is the same product, so that installing it never adds a second Apps entry.
+upgrade_code=$(sed -n 's/.*UpgradeCode="\([0-9A-F-]*\)".*/\1/p' packaging/Korvex.wxs)
+product_code=$(python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID(sys.argv[1]), "Korvex " + sys.argv[2])).upper())' \
+  "$upgrade_code" "$version")
 rm -f "$msi"
 # wixl drops what it does not know with only a warning: make warnings fatal. It takes the
 # sources' paths relative to the working directory only.
 G_DEBUG=fatal-warnings wixl -a x64 -o "$msi" \
-  -D Version="$version" -D Size="$size_kib" \
+  -D Version="$version" -D ProductCode="$product_code" -D Size="$size_kib" \
   -D ClientExe="${stage#$root/}/Korvex.exe" -D ServiceExe="${stage#$root/}/KorvexService.exe" \
   -D Icon=client/win32/res/Korvex.ico \
   packaging/Korvex.wxs

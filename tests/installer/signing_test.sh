@@ -30,5 +30,14 @@ for file in "$work"/extracted/Korvex/Korvex.exe "$work"/extracted/Korvex/KorvexS
   fi
 done
 
+# The signed build is the same version built again: the same product, so no second Apps entry.
+product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
+if [ "$(product_code "$msi")" = "$(product_code "$KORVEX_ROOT/dist/$(basename "$msi")")" ]; then
+  echo "ok   a package of the same version built again has the same product code"
+else
+  echo "FAIL the product code differs between two builds of one version"
+  failures=$((failures + 1))
+fi
+
 if [ $failures -eq 0 ]; then echo "== signing_test.sh: all passed"; else echo "== signing_test.sh: $failures failed"; fi
 [ $failures -eq 0 ]
