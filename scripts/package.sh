@@ -65,6 +65,10 @@ size_kib=$(( ($(stat -c %s "$stage/Korvex.exe") + $(stat -c %s "$stage/KorvexSer
 upgrade_code=$(sed -n 's/.*UpgradeCode="\([0-9A-F-]*\)".*/\1/p' packaging/Korvex.wxs)
 product_code=$(python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID(sys.argv[1]), "Korvex " + sys.argv[2])).upper())' \
   "$upgrade_code" "$version")
+# The toast identity of the installed client, as its notification centre works it out.
+cmake --preset native >/dev/null
+cmake --build --preset native --target korvex-toast-identity >/dev/null
+toast_identity=$(build/native/packaging/korvex-toast-identity 'C:\Program Files\Korvex\Korvex.exe')
 rm -f "$msi"
 # wixl drops what it does not know with only a warning: make warnings fatal. It takes the
 # sources' paths relative to the working directory only.
@@ -73,6 +77,13 @@ G_DEBUG=fatal-warnings wixl -a x64 -o "$msi" \
   -D ClientExe="${stage#$root/}/Korvex.exe" -D ServiceExe="${stage#$root/}/KorvexService.exe" \
   -D Icon=client/win32/res/Korvex.ico \
   packaging/Korvex.wxs
+# wixl has no element for a key removed on uninstall only: a Registry row named "-" is that. It
+# removes the notification centre's registration of this installation's toast identity from the
+# hive of the user who uninstalls; not in an upgrade, which keeps the user's choices there.
+toast_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Notifications\\Settings\\$toast_identity"
+msibuild "$msi" \
+  -q "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('ToastIdentity', 1, '$toast_key', '-', 'KorvexExe')" \
+  -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('RemoveRegistryValues', 'NOT UPGRADINGPRODUCTCODE', 2600)"
 [ $signing = 1 ] && sign "$msi" "Korvex $version"
 
 echo "== $(basename "$setup")"
