@@ -46,6 +46,9 @@ check "toast registration of the installed client" inspect toast 'C:\Program Fil
 expect_eq "still one Start-menu entry after the first notification" "$(start_menu_links | wc -l)" 1
 toast_key="HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Notifications\\Settings\\$(
   "$KORVEX_ROOT/build/native/packaging/korvex-toast-identity" 'C:\Program Files\Korvex\Korvex.exe')"
+# Wine ignores MsiShortcutProperty; Windows gives the entry the identity from this table.
+check "package: the Start-menu entry carries the installed client's toast identity" \
+  grep -q "KorvexStartMenu.*, 5.${toast_key##*\\}\$" <(msiinfo export "$msi" MsiShortcutProperty | tr -d '\r')
 toast_registered() { wine_run reg query "$toast_key" >/dev/null 2>&1; }
 toast_gone() { ! toast_registered; }
 check "the toast identity registered" toast_registered
