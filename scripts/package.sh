@@ -77,12 +77,13 @@ G_DEBUG=fatal-warnings wixl -a x64 -o "$msi" \
   -D ClientExe="${stage#$root/}/Korvex.exe" -D ServiceExe="${stage#$root/}/KorvexService.exe" \
   -D Icon=client/win32/res/Korvex.ico \
   packaging/Korvex.wxs
-# wixl has no element for a key removed on uninstall only: a Registry row named "-" is that. It
-# removes the notification centre's registration of this installation's toast identity from the
-# hive of the user who uninstalls; not in an upgrade, which keeps the user's choices there.
+# What wixl has no element for, added with msibuild:
+# - the Start-menu entry carries the toast identity from the start (MsiShortcutProperty, Windows
+#   Installer 5), so that the client never has to give it one;
+# - a Registry row named "-" is a key removed on uninstall only: the notification centre's
+#   registration of this installation's toast identity, in the hive of the user who uninstalls;
+#   not in an upgrade, which keeps the user's choices there.
 toast_key="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Notifications\\Settings\\$toast_identity"
-# The Start-menu entry carries the toast identity from the start (MsiShortcutProperty, Windows
-# Installer 5), so that the client never has to give it one.
 msibuild "$msi" \
   -q "CREATE TABLE \`MsiShortcutProperty\` (\`MsiShortcutProperty\` CHAR(72) NOT NULL, \`Shortcut_\` CHAR(72) NOT NULL, \`PropertyKey\` CHAR(0) NOT NULL, \`PropVariantValue\` CHAR(0) NOT NULL PRIMARY KEY \`MsiShortcutProperty\`)" \
   -q "INSERT INTO \`MsiShortcutProperty\` (\`MsiShortcutProperty\`, \`Shortcut_\`, \`PropertyKey\`, \`PropVariantValue\`) VALUES ('ToastIdentity', 'KorvexStartMenu', '{9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3}, 5', '$toast_identity')" \
