@@ -67,6 +67,21 @@ bool RegisterToastIdentity(ToastRegistration& registration, TextView programPath
   const Text key = ToastIdentityKey(identity);
   if (!registration.KeyExists(key) && !registration.CreateIdentityKey(key)) return false;
 
+  // The installer's entry is the toast shortcut of an installed program, so that the Start menu
+  // shows Korvex once. It is rewritten only to carry the identity (the client runs elevated).
+  if (const std::optional<Text> common = registration.CommonProgramsFolder()) {
+    ShortcutSpec installed;
+    installed.linkPath = *common + u"\\" + ShortcutFileName(programPath);
+    installed.target = Text(programPath);
+    if (registration.ShortcutTarget(installed.linkPath) == installed.target) {
+      const std::optional<Text> carried = registration.ShortcutIdentity(installed.linkPath);
+      if (!carried || *carried == identity) return true;
+      installed.workingDirectory = FolderOf(programPath);
+      installed.appUserModelId = Text(identity);
+      return registration.SaveShortcut(installed);
+    }
+  }
+
   const std::optional<Text> folder = registration.ProgramsFolder();
   if (!folder) return false;
   ShortcutSpec shortcut;

@@ -69,15 +69,24 @@ class ToastRegistration {
   virtual bool CreateIdentityKey(const Text& keyPath) = 0;
   // The user's Start-menu programs folder, without a trailing backslash.
   virtual std::optional<Text> ProgramsFolder() = 0;
+  // The Start-menu programs folder of all users, where the installer puts its entry; without a
+  // trailing backslash.
+  virtual std::optional<Text> CommonProgramsFolder() = 0;
   // The target path of the shortcut file; none when there is no file or it is no shortcut.
   virtual std::optional<Text> ShortcutTarget(const Text& linkPath) = 0;
+  // The AppUserModel ID the shortcut carries, empty when it carries none; none when the system
+  // cannot read it back.
+  virtual std::optional<Text> ShortcutIdentity(const Text& linkPath) = 0;
   // Makes a shortcut object with target, working directory (failures to set those two are
   // ignored) and the AppUserModel ID, commits its properties, deletes a file at the path and
   // saves the shortcut there. False when any step but the first two setters fails.
   virtual bool SaveShortcut(const ShortcutSpec& shortcut) = 0;
 };
 
-// The key, then the shortcut. True when both are in place, false when either failed.
+// The key, then the shortcut. The installer's Start-menu entry (all users, named after the program
+// file) counts as the shortcut when it points at this program, and is given the identity when it
+// carries another; otherwise the user's own shortcut is checked and made. True when both are in
+// place, false when either failed.
 bool RegisterToastIdentity(ToastRegistration& registration, TextView programPath, TextView identity);
 
 // A platform toast made from content, with its Activated, Dismissed and Failed handlers

@@ -21,3 +21,6 @@ source scripts/xvfb.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows
+
+echo "== installer packages and their tests under Wine"
+bash tests/installer/run.sh

@@ -305,26 +305,30 @@ class Win32ToastPlatform : public ToastPlatform {
     return true;
   }
 
-  std::optional<Text> ProgramsFolder() override {
-    wchar_t* path = nullptr;
-    const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_Programs, 0, nullptr, &path);
-    std::optional<Text> folder;
-    if (SUCCEEDED(result) && path != nullptr) folder = FromW(path);
-    ::CoTaskMemFree(path);
-    return folder;
-  }
+  std::optional<Text> ProgramsFolder() override { return KnownFolder(FOLDERID_Programs); }
+  std::optional<Text> CommonProgramsFolder() override { return KnownFolder(FOLDERID_CommonPrograms); }
 
   std::optional<Text> ShortcutTarget(const Text& linkPath) override {
-    if (::GetFileAttributesW(W(linkPath)) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
-    ComPtr<IShellLinkW> link;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.PutVoid()))) {
-      return std::nullopt;
-    }
-    ComPtr<IPersistFile> file;
-    if (FAILED(link.As(IID_IPersistFile, file)) || FAILED(file->Load(W(linkPath), STGM_READ))) return std::nullopt;
+    const ComPtr<IShellLinkW> link = LoadShortcut(linkPath);
+    if (!link) return std::nullopt;
     std::vector<wchar_t> target(32768);
     if (FAILED(link->GetPath(target.data(), static_cast<int>(target.size()), nullptr, 0))) return std::nullopt;
     return FromW(target.data());
+  }
+
+  std::optional<Text> ShortcutIdentity(const Text& linkPath) override {
+    const ComPtr<IShellLinkW> link = LoadShortcut(linkPath);
+    if (!link) return std::nullopt;
+    ComPtr<IPropertyStore> properties;
+    if (FAILED(link.As(IID_IPropertyStore, properties))) return std::nullopt;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    std::optional<Text> identity;
+    if (SUCCEEDED(properties->GetValue(kAppUserModelId, &value))) {
+      identity = value.vt == VT_LPWSTR && value.pwszVal != nullptr ? FromW(value.pwszVal) : Text();
+    }
+    ::PropVariantClear(&value);
+    return identity;
   }
 
   bool SaveShortcut(const ShortcutSpec& shortcut) override {
@@ -357,6 +361,29 @@ class Win32ToastPlatform : public ToastPlatform {
   }
 
  private:
+  static std::optional<Text> KnownFolder(const KNOWNFOLDERID& id) {
+    wchar_t* path = nullptr;
+    const HRESULT result = ::SHGetKnownFolderPath(id, 0, nullptr, &path);
+    std::optional<Text> folder;
+    if (SUCCEEDED(result) && path != nullptr) folder = FromW(path);
+    ::CoTaskMemFree(path);
+    return folder;
+  }
+
+  // The shell link loaded from the file; null when there is no file or it is no shortcut.
+  static ComPtr<IShellLinkW> LoadShortcut(const Text& linkPath) {
+    ComPtr<IShellLinkW> link;
+    if (::GetFileAttributesW(W(linkPath)) == INVALID_FILE_ATTRIBUTES) return link;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.PutVoid()))) {
+      return ComPtr<IShellLinkW>();
+    }
+    ComPtr<IPersistFile> file;
+    if (FAILED(link.As(IID_IPersistFile, file)) || FAILED(file->Load(W(linkPath), STGM_READ))) {
+      return ComPtr<IShellLinkW>();
+    }
+    return link;
+  }
+
   bool comJoined_ = false;
 };
 

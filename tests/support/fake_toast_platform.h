@@ -75,10 +75,16 @@ class FakeToastPlatform : public ToastPlatform {
     return true;
   }
   std::optional<Text> ProgramsFolder() override { return programsFolder; }
+  std::optional<Text> CommonProgramsFolder() override { return commonProgramsFolder; }
   std::optional<Text> ShortcutTarget(const Text& linkPath) override {
     const auto found = shortcuts.find(linkPath);
     if (found == shortcuts.end()) return std::nullopt;
     return found->second.target;
+  }
+  std::optional<Text> ShortcutIdentity(const Text& linkPath) override {
+    const auto found = shortcuts.find(linkPath);
+    if (found == shortcuts.end() || !identitiesReadable) return std::nullopt;
+    return found->second.appUserModelId;
   }
   bool SaveShortcut(const ShortcutSpec& shortcut) override {
     saved.push_back(shortcut);
@@ -97,6 +103,8 @@ class FakeToastPlatform : public ToastPlatform {
   int keysCreated = 0;
   bool failCreateKey = false;
   std::optional<Text> programsFolder = u"C:\\Users\\Anna\\Start Menu\\Programs";
+  std::optional<Text> commonProgramsFolder = u"C:\\ProgramData\\Start Menu\\Programs";
+  bool identitiesReadable = true;  // Wine's shell links cannot give it back
   std::map<Text, ShortcutSpec> shortcuts;
   std::vector<ShortcutSpec> saved;
   bool failSave = false;

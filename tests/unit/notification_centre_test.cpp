@@ -125,6 +125,52 @@ TEST_F(NotificationCentreTest, RegistrationKeepsWhatIsInPlaceAndReplacesAForeign
   }
 }
 
+// The installer's Start-menu entry for all users has the name the centre would give its own.
+TEST_F(NotificationCentreTest, TheInstallersStartMenuEntryServesAsTheToastShortcut) {
+  const Text kInstalled = u"C:\\ProgramData\\Start Menu\\Programs\\Korvex.lnk";
+  const Text kProgram = u"C:\\Programme\\Korvex\\Korvex.exe";
+  const Text kIdentity = u"Brumvale.DesktopToasts.6C04F4F7";
+  struct Case {
+    const char* name;
+    Text target;
+    Text carried;
+    bool readable;
+    bool failSave;
+    // What follows: the installer's entry rewritten with the identity, the user's own made, shown.
+    bool rewritten;
+    bool ownMade;
+    bool shown;
+  };
+  const Case cases[] = {
+      {"carries the identity", kProgram, kIdentity, true, false, false, false, true},
+      {"carries none", kProgram, u"", true, false, true, false, true},
+      {"carries another", kProgram, u"Other.App", true, false, true, false, true},
+      {"cannot be read back", kProgram, u"", false, false, false, false, true},
+      {"cannot be rewritten", kProgram, u"", true, true, true, false, false},
+      {"points at another program", u"C:\\Andere\\Korvex.exe", u"", true, false, false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeToastPlatform platform;
+    platform.shortcuts[kInstalled] = {kInstalled, c.target, u"C:\\Programme\\Korvex", c.carried};
+    platform.identitiesReadable = c.readable;
+    platform.failSave = c.failSave;
+    TNotificationCentre centre(platform);
+    centre.PresentNotification({u"a", u"b", u"c"});
+
+    const bool rewritten = !platform.saved.empty() && platform.saved[0].linkPath == kInstalled;
+    EXPECT_EQ(rewritten, c.rewritten);
+    if (rewritten) {
+      EXPECT_EQ(platform.saved[0].target, kProgram);
+      EXPECT_EQ(platform.saved[0].workingDirectory, u"C:\\Programme\\Korvex\\");
+      EXPECT_EQ(platform.saved[0].appUserModelId, kIdentity);
+    }
+    EXPECT_EQ(platform.shortcuts.count(kLink), c.ownMade ? 1u : 0u);
+    EXPECT_EQ(platform.shortcuts[kInstalled].target, c.target);  // never pointed elsewhere
+    EXPECT_EQ(!platform.notifier->log.empty(), c.shown);
+  }
+}
+
 TEST_F(NotificationCentreTest, AFailedRegistrationShowsNothingAndRaisesNothing) {
   struct Case {
     const char* name;

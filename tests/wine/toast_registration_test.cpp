@@ -95,16 +95,20 @@ class ToastRegistrationTest : public ::testing::Test {
     const std::optional<Text> folder = platform->ProgramsFolder();
     ASSERT_TRUE(folder.has_value());
     link = *folder + u"\\" + ShortcutFileName(program);
+    const std::optional<Text> common = platform->CommonProgramsFolder();
+    ASSERT_TRUE(common.has_value());
+    installedLink = *common + u"\\" + ShortcutFileName(program);
     Clean();
   }
   void TearDown() override { Clean(); }
   void Clean() {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, W(key));
     ::DeleteFileW(W(link));
+    ::DeleteFileW(W(installedLink));
   }
 
   std::unique_ptr<ToastPlatform> platform = win32::MakeToastPlatform();
-  Text program, identity, key, link;
+  Text program, identity, key, link, installedLink;
 };
 
 TEST_F(ToastRegistrationTest, CreatesTheKeyAndAShortcutThatCarriesTheIdentity) {
@@ -151,6 +155,22 @@ TEST_F(ToastRegistrationTest, ADeletedShortcutIsMadeAgain) {
   EXPECT_FALSE(platform->ShortcutTarget(link).has_value());
   ASSERT_TRUE(RegisterToastIdentity(*platform, program, identity));
   EXPECT_EQ(platform->ShortcutTarget(link), program);
+}
+
+// The installer's entry in the all-users Start menu, pointing here: no second entry is made.
+TEST_F(ToastRegistrationTest, TheInstallersStartMenuEntryIsTakenAsTheToastShortcut) {
+  ASSERT_TRUE(platform->SaveShortcut({installedLink, program, FolderOf(program), identity}));
+  ASSERT_TRUE(RegisterToastIdentity(*platform, program, identity));
+  EXPECT_FALSE(platform->ShortcutTarget(link).has_value());
+  const std::optional<Shortcut> installed = ReadShortcut(installedLink);
+  ASSERT_TRUE(installed.has_value());
+  EXPECT_EQ(installed->target, program);
+  ExpectIdentity(*installed, identity);
+  // Where the properties can be read back, an identity is read as it was saved.
+  const std::optional<Text> carried = platform->ShortcutIdentity(installedLink);
+  if (carried) {
+    EXPECT_EQ(*carried, identity);
+  }
 }
 
 TEST_F(ToastRegistrationTest, WithoutWindowsUiNotificationsTheCentreIsUnavailable) {
