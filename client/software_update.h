@@ -13,10 +13,13 @@
 #include "client/message_boxes.h"
 #include "client/shell.h"
 #include "core/text.h"
+#include "korvex_version.h"
 
 namespace korvex {
 
-inline constexpr char16_t kListPath[] = u"/softwareupdate.php?AlteVersion=5.0.7&BitVersion=";
+// AlteVersion is the client's own version, so that a build under another package version is not
+// offered the update it already is.
+inline constexpr char16_t kListPath[] = u"/softwareupdate.php?AlteVersion=" KORVEX_VERSION_TEXT u"&BitVersion=";
 inline constexpr char16_t kFilesPath[] = u"/updates/";
 inline constexpr char16_t kUpdateFolder[] = u"\\updates";
 inline constexpr char16_t kUpdaterProgram[] = u"\\Quenlor.exe";
