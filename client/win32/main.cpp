@@ -30,6 +30,7 @@
 #include "core/settings.h"
 #include "core/stream.h"
 #include "core/tls.h"
+#include "core/win32/network_watch.h"
 
 namespace korvex::win32 {
 namespace {
@@ -141,8 +142,17 @@ int RunClient() {
                                                           [&client] { client.Beenden1Click(); }});
     client.SetCommands(softwareUpdate, serviceCommands,
                        reinterpret_cast<OwnerWindow>(clientWindow.Handle()));
+    // Changes of the network reach the client through its loop; registered before the first
+    // showing, unregistered when the loop ends and before the client goes.
+    AddressChangeWatch networkWatch([&errors, &client] { errors.Run([&client] { client.NetworkChanged(); }); });
+    errors.Run([&networkWatch] { networkWatch.Start(); });
     errors.Run([&client] { client.Show(); });
-    return RunMessageLoop();
+    const int exitCode = RunMessageLoop(
+        networkWatch, [](MSG& message) { DispatchProgramMessage(message); },
+        [&errors](const std::exception& failure) { errors.Show(failure); });
+    networkWatch.Stop();
+    client.StopNetworkRun();
+    return exitCode;
   } catch (const std::exception& failure) {
     errors.Show(failure);
     return 1;
