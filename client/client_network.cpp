@@ -7,7 +7,10 @@ namespace korvex {
 bool TClient::NetworkUpdate() {
   bool reached = false;
   errors_.Run([this, &reached] {
-    ReadEinstellungen();
+    // As ReadEinstellungen, but the update timer keeps its countdown.
+    UntouchedTimer timer(*updateTimer_);
+    korvex::ReadEinstellungen(registry_, settings_, timer);
+    exchange_->SetServiceHost(ReadServiceHost(registry_));
     if (settings_.Einstellungen != kEinstellungenGespeichert) {
       reached = true;  // nothing to do before the first save, and nothing to retry
       return;

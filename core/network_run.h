@@ -16,6 +16,21 @@ inline constexpr std::uint32_t kNetworkQuiet = 5000;     // after the last notif
 inline constexpr std::uint32_t kNetworkSpacing = 60000;  // from one extra run to the next
 inline constexpr std::uint32_t kNetworkRetry = 30000;    // after a run that found no network
 
+// What an extra run hands to ReadEinstellungen in place of the update timer: it reads like the
+// timer but takes no changes, so that a newly stored interval reaches the timer at its own next
+// tick and the extra run never moves the countdown.
+class UntouchedTimer : public Timer {
+ public:
+  explicit UntouchedTimer(const Timer& timer) : timer_(timer) {}
+  void SetInterval(std::uint32_t) override {}
+  std::uint32_t Interval() const override { return timer_.Interval(); }
+  void SetEnabled(bool) override {}
+  bool Enabled() const override { return timer_.Enabled(); }
+
+ private:
+  const Timer& timer_;
+};
+
 class NetworkRun {
  public:
   // `run` does the program's work and must not throw; it returns false when the lookup or the

@@ -50,7 +50,9 @@ bool TKorService::UpdateIP() {
 }
 
 bool TKorService::NetworkUpdate() {
-  ReadEinstellungen();
+  UntouchedTimer timer(*updateTimer_);
+  korvex::ReadEinstellungen(registry_, settings_, timer, hostFailure_);
+  exchange_->SetServiceHost(ReadServiceHost(registry_));
   return UpdateIP();
 }
 

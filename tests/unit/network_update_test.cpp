@@ -136,6 +136,19 @@ TEST(ServiceNetworkUpdateTest, TheUpdateTimerKeepsItsCountdown) {
   EXPECT_EQ(s.Updates(), 3u);
 }
 
+TEST(ServiceNetworkUpdateTest, ANewIntervalReadByTheExtraRunWaitsForTheNextTick) {
+  Service s;
+  s.time.RunUntil(10 * kMinute);
+  s.registry.SetDword(kValueUpdateIntervall, 5);
+  s.watch.Change();
+  s.time.RunUntil(30 * kMinute - 1);
+  EXPECT_EQ(s.Updates(), 1u);  // only the extra run at 10:05; the countdown still ends at 30:00
+  s.time.RunUntil(30 * kMinute);
+  EXPECT_EQ(s.Updates(), 2u);
+  s.time.RunUntil(35 * kMinute);  // the tick took the new interval
+  EXPECT_EQ(s.Updates(), 3u);
+}
+
 TEST(ServiceNetworkUpdateTest, ANotificationDuringTheStopDoesNothing) {
   Service s;
   s.watch.Change();
@@ -230,6 +243,20 @@ TEST(ClientNetworkUpdateTest, AFailedLookupOrUpdateIsTriedOnceMoreAfterThirtySec
     EXPECT_GT(k.service.requests.size(), first);
     EXPECT_EQ(k.boxes.shown.size(), c.boxes);
   }
+}
+
+TEST(ClientNetworkUpdateTest, TheRunLeavesTheUpdateTimersCountdownAlone) {
+  Client k;
+  k.Configured();
+  ASSERT_EQ(k.client.UpdateTimer().Interval(), 10 * kMinute);
+  k.registry.SetDword(kValueUpdateIntervall, 5);
+  k.service.answers["/ip.php"].body = u"198.51.100.4";
+  k.watch.Change();
+  k.time.Advance(5 * kSecond);
+  EXPECT_EQ(k.Updates(), 1u);
+  // The new interval waits for the tick, which reads it itself.
+  EXPECT_EQ(k.client.UpdateTimer().Interval(), 10 * kMinute);
+  EXPECT_EQ(k.client.Settings().UpdateIntervall, 5 * kMinute);
 }
 
 TEST(ClientNetworkUpdateTest, TheEndOfTheProgramStopsTheRun) {
