@@ -21,9 +21,11 @@ TClient::TClient(Parts parts)
       reporter_(parts.reporter),
       tray_(parts.tray),
       updateTimer_(std::make_unique<IntervalTimer>(
-          parts.timers([this] { errors_.Run([this] { UpdateTimerTimer(); }); }), kClientTimerStart)),
+          parts.timers([this] { network_->Tick([this] { errors_.Run([this] { UpdateTimerTimer(); }); }); }),
+          kClientTimerStart)),
       minimierungsTimer_(std::make_unique<IntervalTimer>(
           parts.timers([this] { errors_.Run([this] { MinimierungsTimerTimer(); }); }), kClientTimerStart)),
+      network_(std::make_unique<NetworkRun>(parts.timers, [this] { return NetworkUpdate(); })),
       korHTTP_(std::move(parts.korHTTP)) {
   // The client attaches a new TLS handler to its current client before every HTTPS update.
   exchange_ = std::make_unique<AddressExchange>(*korHTTP_, std::move(parts.lookup),

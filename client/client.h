@@ -11,6 +11,7 @@
 #include "core/address_client.h"
 #include "core/exchange.h"
 #include "core/interval_timer.h"
+#include "core/network_run.h"
 #include "core/registry.h"
 #include "core/settings.h"
 
@@ -105,6 +106,12 @@ class TClient {
   void GetIP();
   void UpdateIP();
 
+  // A change of the network or a resume from standby: after the quiet time, what a tick does,
+  // once the settings are saved (client_network.cpp). The end of the program stops it.
+  void NetworkChanged() { network_->Changed(); }
+  void StopNetworkRun() { network_->Stop(); }
+  const NetworkRun& Network() const { return *network_; }
+
   UpdateSettings& Settings() { return settings_; }
   const Text& LastUpdatedIP() const { return lastUpdatedIP_; }
   const AddressExchange& Exchange() const { return *exchange_; }
@@ -113,6 +120,7 @@ class TClient {
   ErrorHandler& Errors() { return errors_; }
 
  private:
+  bool NetworkUpdate();
   void HideToTray();
   void Restore();
   void RunServiceCommand(void (ServiceCommands::*command)(OwnerWindow));
@@ -126,6 +134,8 @@ class TClient {
   Text lastUpdatedIP_;
   std::unique_ptr<IntervalTimer> updateTimer_;
   std::unique_ptr<IntervalTimer> minimierungsTimer_;
+  // Its timers are made after the window's own two.
+  std::unique_ptr<NetworkRun> network_;
   std::unique_ptr<AddressClient> korHTTP_;
   std::unique_ptr<AddressExchange> exchange_;
   TSetupForm* setupForm_ = nullptr;

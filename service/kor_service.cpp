@@ -8,7 +8,9 @@ namespace korvex {
 TKorService::TKorService(Parts parts)
     : registry_(parts.registry),
       hostFailure_(std::move(parts.hostFailure)),
-      updateTimer_(std::make_unique<IntervalTimer>(parts.timerDriver([this] { UpdateTimerTimer(); }))),
+      network_(std::make_unique<NetworkRun>(parts.timerDriver, [this] { return NetworkUpdate(); })),
+      updateTimer_(std::make_unique<IntervalTimer>(
+          parts.timerDriver([this] { network_->Tick([this] { UpdateTimerTimer(); }); }))),
       korHTTP_(std::move(parts.korHTTP)),
       korSSL_(std::move(parts.korSSL)),
       log_(parts.files, parts.clock) {
@@ -37,12 +39,21 @@ void TKorService::ReadEinstellungen() {
   exchange_->SetServiceHost(ReadServiceHost(registry_));
 }
 
-void TKorService::UpdateIP() {
+bool TKorService::UpdateIP() {
   try {
     exchange_->UpdateIP(settings_, log_);
   } catch (const std::exception&) {
     // Nobody is told: the log keeps the last completed run, and the next tick tries again.
+    return false;
   }
+  return !exchange_->CurrentIP().empty();
+}
+
+bool TKorService::NetworkUpdate() {
+  UntouchedTimer timer(*updateTimer_);
+  korvex::ReadEinstellungen(registry_, settings_, timer, hostFailure_);
+  exchange_->SetServiceHost(ReadServiceHost(registry_));
+  return UpdateIP();
 }
 
 }  // namespace korvex

@@ -10,6 +10,7 @@
 #include "core/settings.h"
 #include "core/tls.h"
 #include "core/interval_timer.h"
+#include "core/network_run.h"
 #include "service/clock.h"
 #include "service/log_file.h"
 
@@ -42,21 +43,32 @@ class TKorService {
   void ServiceStart(bool& started);
   // The tick: reads the settings, then runs one update. Never throws.
   void UpdateTimerTimer();
+  // A change of the network: after the quiet time, one run of what a tick does, within the
+  // limits of NetworkRun. The host calls it on the main thread once the service has started.
+  void NetworkChanged() { network_->Changed(); }
+  // The service stops: a change that arrives from now on does nothing.
+  void StopNetworkRun() { network_->Stop(); }
 
   // The settings, and with them the service host ("Serveradresse"), so that a change of either
   // takes effect at the next tick without a restart.
   void ReadEinstellungen();
   // One update and its log line, as one guarded block: a failure anywhere ends the run silently.
-  void UpdateIP();
+  // False when the update request or the lookup failed.
+  bool UpdateIP();
 
   Timer& UpdateTimer() { return *updateTimer_; }
   const UpdateSettings& Settings() const { return settings_; }
   const AddressExchange& Exchange() const { return *exchange_; }
+  const NetworkRun& Network() const { return *network_; }
 
  private:
+  bool NetworkUpdate();
+
   Registry& registry_;
   HostFailureHandler hostFailure_;
   UpdateSettings settings_;
+  // Made before the update timer, whose ticks pass through it.
+  std::unique_ptr<NetworkRun> network_;
   std::unique_ptr<IntervalTimer> updateTimer_;
   std::unique_ptr<AddressClient> korHTTP_;
   std::shared_ptr<TlsHandler> korSSL_;

@@ -199,6 +199,10 @@ LRESULT ClientWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return result;
       }
       return Default(message, wParam, lParam);
+    case WM_POWERBROADCAST:
+      // Back from standby: the network may be another one now.
+      if (wParam == PBT_APMRESUMEAUTOMATIC) Run(&TClient::NetworkChanged);
+      return TRUE;
     case WM_CLOSE:
       if (client_ == nullptr) return Default(message, wParam, lParam);
       Run(&TClient::Beenden1Click);

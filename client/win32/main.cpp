@@ -31,6 +31,7 @@
 #include "core/settings.h"
 #include "core/stream.h"
 #include "core/tls.h"
+#include "core/win32/network_watch.h"
 
 namespace korvex::win32 {
 namespace {
@@ -147,8 +148,17 @@ int RunClient(int showCommand) {
                                                           [&client] { client.Beenden1Click(); }});
     client.SetCommands(softwareUpdate, serviceCommands,
                        reinterpret_cast<OwnerWindow>(clientWindow.Handle()));
+    // Changes of the network reach the client through its loop; registered before the first
+    // showing, unregistered when the loop ends and before the client goes.
+    AddressChangeWatch networkWatch([&errors, &client] { errors.Run([&client] { client.NetworkChanged(); }); });
+    errors.Run([&networkWatch] { networkWatch.Start(); });
     errors.Run([&client, showCommand] { client.Start(showCommand); });
-    return RunMessageLoop();
+    const int exitCode = RunMessageLoop(
+        networkWatch, [](MSG& message) { DispatchProgramMessage(message); },
+        [&errors](const std::exception& failure) { errors.Show(failure); });
+    networkWatch.Stop();
+    client.StopNetworkRun();
+    return exitCode;
   } catch (const std::exception& failure) {
     errors.Show(failure);
     return 1;

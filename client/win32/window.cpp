@@ -205,12 +205,6 @@ void DispatchProgramMessage(MSG& message) {
   ::DispatchMessageW(&message);
 }
 
-int RunMessageLoop() {
-  MSG message{};
-  while (::GetMessageW(&message, nullptr, 0, 0) > 0) DispatchProgramMessage(message);
-  return static_cast<int>(message.wParam);
-}
-
 void RunModalLoop(HWND dialog, const bool& ended) {
   {
     DisabledTaskWindows disabled(dialog);

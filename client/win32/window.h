@@ -80,8 +80,6 @@ class DisabledTaskWindows {
 
 // Dispatches one message, through the keyboard navigation of a dialog when it is meant for one.
 void DispatchProgramMessage(MSG& message);
-// The program's message loop; returns the exit code of WM_QUIT.
-int RunMessageLoop();
 // Shows `dialog` modally and runs the loop until `ended` is set or the program quits; WM_QUIT is
 // posted again, so that the outer loop ends too.
 void RunModalLoop(HWND dialog, const bool& ended);

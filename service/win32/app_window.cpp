@@ -10,6 +10,9 @@ constexpr wchar_t kWindowClass[] = L"KorvexServiceApplication";
 // thread that owns the window.
 constexpr UINT kArmTimer = WM_APP + 1;
 constexpr UINT kDisarmTimer = WM_APP + 2;
+// Posted by the worker thread: the service runs, or its stop has begun.
+constexpr UINT kServiceRunning = WM_APP + 3;
+constexpr UINT kServiceStopping = WM_APP + 4;
 
 HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
 
@@ -57,6 +60,10 @@ std::unique_ptr<TimerDriver> AppWindow::MakeTimerDriver(std::function<void()> on
   return std::make_unique<Driver>(*this, id);
 }
 
+void AppWindow::PostRunning() const { ::PostMessageW(window_, kServiceRunning, 0, 0); }
+
+void AppWindow::PostStopping() const { ::PostMessageW(window_, kServiceStopping, 0, 0); }
+
 LRESULT CALLBACK AppWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
@@ -80,6 +87,16 @@ LRESULT AppWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (tick == ticks_.end()) return 0;
       try {
         tick->second();
+      } catch (const std::exception& failure) {
+        if (onError_) onError_(failure);
+      }
+      return 0;
+    }
+    case kServiceRunning:
+    case kServiceStopping: {
+      const std::function<void()>& hook = message == kServiceRunning ? onRunning_ : onStopping_;
+      try {
+        if (hook) hook();
       } catch (const std::exception& failure) {
         if (onError_) onError_(failure);
       }

@@ -27,6 +27,14 @@ class AppWindow {
   std::unique_ptr<TimerDriver> MakeTimerDriver(std::function<void()> onTick);
   // Where failures of a tick go (the service-mode error handler); ignored when unset.
   void SetErrorHandler(std::function<void(const std::exception&)> handler) { onError_ = std::move(handler); }
+  // What the main thread does once the service runs, and when its stop begins (the network
+  // watch). The Post calls may come from any thread; the hooks run on the main thread.
+  void SetServiceHooks(std::function<void()> running, std::function<void()> stopping) {
+    onRunning_ = std::move(running);
+    onStopping_ = std::move(stopping);
+  }
+  void PostRunning() const;
+  void PostStopping() const;
   // Hands a failure that was caught on the way to that handler, as if it had reached the loop.
   void ReportError(const std::exception& failure) const {
     if (onError_) onError_(failure);
@@ -41,6 +49,8 @@ class AppWindow {
   UINT_PTR nextTimerId_ = 1;
   std::map<UINT_PTR, std::function<void()>> ticks_;
   std::function<void(const std::exception&)> onError_;
+  std::function<void()> onRunning_;
+  std::function<void()> onStopping_;
 };
 
 }  // namespace korvex::win32

@@ -15,6 +15,7 @@
 #include "core/settings.h"
 #include "core/stream.h"
 #include "core/tls.h"
+#include "core/win32/network_watch.h"
 #include "service/kor_service.h"
 #include "service/service_host.h"
 #include "service/win32/app_window.h"
@@ -122,6 +123,7 @@ class ServiceStatusSink : public StatusSink {
 struct ServiceHost {
   TKorService& module;
   EventLogWriter& log;
+  AppWindow& window;
   std::atomic<DWORD> workerThreadId{0};
   std::vector<Text> startArguments;
 };
@@ -149,10 +151,13 @@ DWORD WINAPI WorkerThread(void* parameter) {
     ServiceWorker worker(context.status, context.host.log,
                          [&](bool& started) { context.host.module.ServiceStart(started); });
     if (!worker.Start()) return 0;
+    context.host.window.PostRunning();
     while (!worker.Ending()) {
       if (::GetMessageW(&message, nullptr, 0, 0) <= 0) return 0;
       HandleWorkerMessage(worker, message);
     }
+    // Before the stop reaches the main loop: a change that arrives now does nothing.
+    context.host.window.PostStopping();
     while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) HandleWorkerMessage(worker, message);
   } catch (const std::exception& failure) {
     context.host.log.Error(kServiceName, Format(kServiceFailedPattern, {kStepExecute, MessageOf(failure)}));
@@ -212,16 +217,37 @@ DWORD WINAPI DispatcherThread(void* parameter) {
 
 void RunServiceMode(AppWindow& window, TKorService& module, EventLogWriter& log) {
   window.SetErrorHandler([&](const std::exception& failure) { log.Error(log.ProgramName(), MessageOf(failure)); });
-  ServiceHost host{module, log, {}, {}};
+  ServiceHost host{module, log, window, {}, {}};
   g_host = &host;
+  // Registered once the service runs, on this thread, whose loop waits on it; unregistered when
+  // the stop begins, and in any case before the module goes.
+  AddressChangeWatch watch([&module] { module.NetworkChanged(); });
+  const auto reportFailure = [&log](const std::exception& failure) { log.Error(kServiceName, MessageOf(failure)); };
+  window.SetServiceHooks(
+      [&watch, &reportFailure] {
+        try {
+          watch.Start();
+        } catch (const std::exception& failure) {
+          reportFailure(failure);  // the service goes on with its ticks alone
+        }
+      },
+      [&watch, &module] {
+        watch.Stop();
+        module.StopNetworkRun();
+      });
   DispatcherContext context{::GetCurrentThreadId()};
   ScopedKernelHandle dispatcher(::CreateThread(nullptr, 0, &DispatcherThread, &context, 0, nullptr));
   if (!dispatcher) ThrowLastSystemError();
-  MSG message;
-  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
-  }
+  RunMessageLoop(
+      watch,
+      [](MSG& message) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+      },
+      reportFailure);
+  watch.Stop();
+  module.StopNetworkRun();
+  window.SetServiceHooks({}, {});
   ::WaitForSingleObject(dispatcher.Get(), INFINITE);
   if (context.error != 0) log.Error(log.ProgramName(), SystemErrorText(context.error));
   g_host = nullptr;
