@@ -10,7 +10,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix
   wine wine64 xvfb x11-utils fonts-wine imagemagick
   tinyproxy
-  msitools nsis osslsigncode
+  msitools wixl nsis osslsigncode
 )
 
 missing=()
